@@ -1,0 +1,3 @@
+#include "driver/cleanup.h"
+
+int main() { return RunCleanup(); }

@@ -1,0 +1,27 @@
+// The registry operations every registry step rests on. Each opens the key it
+// needs, does one thing and closes it again; none prints anything. Flags are
+// non-zero for true.
+#pragma once
+
+#include "platform/win.h"
+
+#include <cstddef>
+
+// Depth of the running DeleteRegKeyTree below its top-level call. Every caller
+// sets it to 0 right before a top-level DeleteRegKeyTree.
+extern LONG RegDeleteDepth;
+
+int IsRegKeyPresent(HKEY root, const char* subkey);
+int IsRegKeyPresent64(HKEY root, const char* subkey);
+// Copies the value's bytes (at most 512) into buffer. A value that cannot be
+// read, or that would not fit buffer_size as a terminated string, leaves the
+// buffer untouched.
+void ReadRegString(HKEY root, const char* subkey, const char* value_name, char* buffer,
+                   size_t buffer_size);
+int ReadRegValue(HKEY root, const char* subkey, const char* value_name, void* buffer, DWORD size);
+int IsRegValuePresent(HKEY root, const char* subkey, const char* value_name);
+int DeleteRegValue(HKEY root, const char* subkey, const char* value_name);
+// Deletes the key with everything below it; true when the key itself went.
+int DeleteRegKeyTree(HKEY root, const char* subkey);
+// Deletes every direct subkey of the key in the 64-bit view; true when none is left.
+int PurgeRegSubkeys64(HKEY root, const char* subkey);

@@ -1,0 +1,509 @@
+// The subset of the Windows API that the tool calls, declared for a host that
+// is not Windows. Types have the sizes they have on Windows (DWORD and LONG are
+// 32 bits, WCHAR is 16 bits); the implementations live in simwin/src and act
+// on the simulated machine of simwin/machine.h.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+#define CONST const
+#define VOID void
+#define MAX_PATH 260
+#define TRUE 1
+#define FALSE 0
+
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint16_t USHORT;
+typedef int16_t SHORT;
+typedef char CHAR;
+typedef char16_t WCHAR;
+typedef unsigned int UINT;
+typedef int INT;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef uintptr_t UINT_PTR;
+typedef uintptr_t SIZE_T;
+typedef intptr_t LONG_PTR;
+typedef intptr_t INT_PTR;
+typedef intptr_t LPARAM;
+typedef UINT_PTR WPARAM;
+typedef void *HANDLE, *PVOID, *LPVOID;
+typedef const void *LPCVOID;
+typedef CHAR *LPSTR, *PSTR;
+typedef const CHAR *LPCSTR, *PCSTR;
+typedef WCHAR *LPWSTR, *PWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef DWORD *LPDWORD, *PDWORD;
+typedef BOOL *PBOOL, *LPBOOL;
+typedef LONG *PLONG;
+typedef BYTE *LPBYTE, *PBYTE;
+typedef INT *LPINT;
+typedef UINT *PUINT;
+typedef LONG LSTATUS;
+typedef DWORD ACCESS_MASK;
+typedef ACCESS_MASK REGSAM;
+typedef HANDLE HLOCAL;
+
+struct HKEY__ { int unused; };
+typedef HKEY__ *HKEY;
+typedef HKEY *PHKEY;
+struct HINSTANCE__ { int unused; };
+typedef HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE HMODULE;
+struct HWND__ { int unused; };
+typedef HWND__ *HWND;
+typedef INT_PTR (*FARPROC)();
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define STILL_ACTIVE 259u
+
+// Error codes.
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_BAD_FORMAT 11L
+#define ERROR_NOT_READY 21L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_PARTIAL_COPY 299L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_NONE_MAPPED 1332L
+#define ERROR_INVALID_SID 1337L
+#define ERROR_INVALID_ACL 1336L
+#define ERROR_INVALID_SECURITY_DESCR 1338L
+
+// Version query.
+typedef struct _OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *POSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+typedef struct _OSVERSIONINFOEXA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+  WORD wServicePackMajor;
+  WORD wServicePackMinor;
+  WORD wSuiteMask;
+  BYTE wProductType;
+  BYTE wReserved;
+} OSVERSIONINFOEXA, *POSVERSIONINFOEXA, *LPOSVERSIONINFOEXA;
+
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+
+typedef struct _SYSTEM_INFO {
+  union {
+    DWORD dwOemId;
+    struct {
+      WORD wProcessorArchitecture;
+      WORD wReserved;
+    };
+  };
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+
+#define PROCESSOR_ARCHITECTURE_INTEL 0
+#define PROCESSOR_ARCHITECTURE_IA64 6
+#define PROCESSOR_ARCHITECTURE_AMD64 9
+#define PROCESSOR_ARCHITECTURE_UNKNOWN 0xFFFF
+
+// Kernel.
+BOOL GetVersionExA(LPOSVERSIONINFOA info);
+HMODULE GetModuleHandleA(LPCSTR name);
+HMODULE LoadLibraryA(LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+HANDLE GetCurrentProcess(void);
+DWORD GetLastError(void);
+void SetLastError(DWORD code);
+void Sleep(DWORD milliseconds);
+void OutputDebugStringA(LPCSTR text);
+BOOL CloseHandle(HANDLE handle);
+
+DWORD GetFileAttributesA(LPCSTR path);
+BOOL DeleteFileA(LPCSTR path);
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
+BOOL GetVolumeInformationA(LPCSTR root, LPSTR volume_name, DWORD volume_name_size,
+                           LPDWORD serial, LPDWORD max_component, LPDWORD fs_flags,
+                           LPSTR fs_name, DWORD fs_name_size);
+
+#define FILE_ATTRIBUTE_READONLY 0x1u
+#define FILE_ATTRIBUTE_HIDDEN 0x2u
+#define FILE_ATTRIBUTE_SYSTEM 0x4u
+#define FILE_ATTRIBUTE_DIRECTORY 0x10u
+#define FILE_ATTRIBUTE_ARCHIVE 0x20u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+
+#define HEAP_ZERO_MEMORY 0x8u
+HANDLE GetProcessHeap(void);
+LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+
+#define LMEM_FIXED 0x0u
+#define LMEM_ZEROINIT 0x40u
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+HLOCAL LocalFree(HLOCAL block);
+
+#define PROCESS_TERMINATE 0x0001u
+#define PROCESS_VM_READ 0x0010u
+#define PROCESS_QUERY_INFORMATION 0x0400u
+#define SYNCHRONIZE 0x00100000u
+HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid);
+BOOL TerminateProcess(HANDLE process, UINT exit_code);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code);
+
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id,
+                     LPSTR buffer, DWORD size, va_list *arguments);
+
+// Console handles, to tell whether standard input is a console.
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+HANDLE GetStdHandle(DWORD which);
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
+
+// C runtime console functions of msvcrt that glibc lacks.
+int _kbhit(void);
+int _getch(void);
+
+// Toolhelp (looked up by name).
+#define TH32CS_SNAPPROCESS 0x00000002u
+typedef struct tagPROCESSENTRY32 {
+  DWORD dwSize;
+  DWORD cntUsage;
+  DWORD th32ProcessID;
+  ULONG_PTR th32DefaultHeapID;
+  DWORD th32ModuleID;
+  DWORD cntThreads;
+  DWORD th32ParentProcessID;
+  LONG pcPriClassBase;
+  DWORD dwFlags;
+  CHAR szExeFile[MAX_PATH];
+} PROCESSENTRY32, *LPPROCESSENTRY32;
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD pid);
+BOOL Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry);
+BOOL Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
+
+// PSAPI (looked up by name).
+BOOL EnumProcesses(DWORD *ids, DWORD bytes, LPDWORD filled);
+BOOL EnumProcessModules(HANDLE process, HMODULE *modules, DWORD bytes, LPDWORD needed);
+DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+
+// VDMDBG (looked up by name).
+typedef BOOL(WINAPI *TASKENUMPROCEX)(DWORD thread_id, WORD module16, WORD task16,
+                                     PSTR module_name, PSTR file_name, LPARAM user);
+INT VDMEnumTaskWOWEx(DWORD pid, TASKENUMPROCEX callback, LPARAM user);
+
+// WOW64 (looked up by name).
+BOOL IsWow64Process(HANDLE process, PBOOL wow64);
+void GetNativeSystemInfo(LPSYSTEM_INFO info);
+BOOL Wow64DisableWow64FsRedirection(PVOID *old_value);
+BOOL Wow64RevertWow64FsRedirection(PVOID old_value);
+
+// Registry.
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000u)
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002u)
+#define HKEY_USERS ((HKEY)(ULONG_PTR)0x80000003u)
+
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE 0x0002u
+#define KEY_CREATE_SUB_KEY 0x0004u
+#define KEY_ENUMERATE_SUB_KEYS 0x0008u
+#define KEY_NOTIFY 0x0010u
+#define KEY_CREATE_LINK 0x0020u
+#define KEY_WOW64_64KEY 0x0100u
+#define KEY_WOW64_32KEY 0x0200u
+#define DELETE 0x00010000u
+#define READ_CONTROL 0x00020000u
+#define KEY_READ 0x20019u
+#define KEY_WRITE 0x20006u
+#define KEY_ALL_ACCESS 0xF003Fu
+
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME;
+
+LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM access, PHKEY result);
+LSTATUS RegCloseKey(HKEY key);
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD size);
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR name);
+LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
+                      LPSTR class_name, LPDWORD class_size, PFILETIME last_write);
+LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subkey);
+LSTATUS SHEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size);
+LSTATUS SHDeleteKeyA(HKEY key, LPCSTR subkey);
+
+// Shell.
+#define CSIDL_PROGRAMS 0x0002
+#define CSIDL_COMMON_PROGRAMS 0x0017
+#define CSIDL_APPDATA 0x001a
+#define CSIDL_COMMON_APPDATA 0x0023
+BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL create);
+
+#define FO_DELETE 0x0003u
+#define FOF_SILENT 0x0004u
+#define FOF_NOCONFIRMATION 0x0010u
+#define FOF_ALLOWUNDO 0x0040u
+#define FOF_SIMPLEPROGRESS 0x0100u
+#define FOF_NOERRORUI 0x0400u
+typedef WORD FILEOP_FLAGS;
+typedef struct _SHFILEOPSTRUCTA {
+  HWND hwnd;
+  UINT wFunc;
+  LPCSTR pFrom;
+  LPCSTR pTo;
+  FILEOP_FLAGS fFlags;
+  BOOL fAnyOperationsAborted;
+  LPVOID hNameMappings;
+  PCSTR lpszProgressTitle;
+} SHFILEOPSTRUCTA, *LPSHFILEOPSTRUCTA;
+int SHFileOperationA(LPSHFILEOPSTRUCTA op);
+
+#define SEE_MASK_NOCLOSEPROCESS 0x00000040u
+#define SW_HIDE 0
+typedef struct _SHELLEXECUTEINFOA {
+  DWORD cbSize;
+  ULONG fMask;
+  HWND hwnd;
+  LPCSTR lpVerb;
+  LPCSTR lpFile;
+  LPCSTR lpParameters;
+  LPCSTR lpDirectory;
+  int nShow;
+  HINSTANCE hInstApp;
+  void *lpIDList;
+  LPCSTR lpClass;
+  HKEY hkeyClass;
+  DWORD dwHotKey;
+  union {
+    HANDLE hIcon;
+    HANDLE hMonitor;
+  };
+  HANDLE hProcess;
+} SHELLEXECUTEINFOA, *LPSHELLEXECUTEINFOA;
+BOOL ShellExecuteExA(LPSHELLEXECUTEINFOA info);
+
+// Version resources and formatting.
+typedef struct tagVS_FIXEDFILEINFO {
+  DWORD dwSignature;
+  DWORD dwStrucVersion;
+  DWORD dwFileVersionMS;
+  DWORD dwFileVersionLS;
+  DWORD dwProductVersionMS;
+  DWORD dwProductVersionLS;
+  DWORD dwFileFlagsMask;
+  DWORD dwFileFlags;
+  DWORD dwFileOS;
+  DWORD dwFileType;
+  DWORD dwFileSubtype;
+  DWORD dwFileDateMS;
+  DWORD dwFileDateLS;
+} VS_FIXEDFILEINFO;
+DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle);
+BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD size, LPVOID data);
+BOOL VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUINT length);
+int wsprintfA(LPSTR out, LPCSTR format, ...);
+
+// Security.
+typedef PVOID PSID;
+typedef struct _ACL {
+  BYTE AclRevision;
+  BYTE Sbz1;
+  WORD AclSize;
+  WORD AceCount;
+  WORD Sbz2;
+} ACL, *PACL;
+typedef struct _ACL_SIZE_INFORMATION {
+  DWORD AceCount;
+  DWORD AclBytesInUse;
+  DWORD AclBytesFree;
+} ACL_SIZE_INFORMATION;
+typedef enum _ACL_INFORMATION_CLASS {
+  AclRevisionInformation = 1,
+  AclSizeInformation = 2
+} ACL_INFORMATION_CLASS;
+typedef WORD SECURITY_DESCRIPTOR_CONTROL;
+typedef struct _SECURITY_DESCRIPTOR {
+  BYTE Revision;
+  BYTE Sbz1;
+  SECURITY_DESCRIPTOR_CONTROL Control;
+  PSID Owner;
+  PSID Group;
+  PACL Sacl;
+  PACL Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+typedef PVOID PSECURITY_DESCRIPTOR;
+typedef DWORD SECURITY_INFORMATION;
+typedef enum _SID_NAME_USE {
+  SidTypeUser = 1,
+  SidTypeGroup,
+  SidTypeDomain,
+  SidTypeAlias,
+  SidTypeWellKnownGroup
+} SID_NAME_USE, *PSID_NAME_USE;
+typedef struct _ACE_HEADER {
+  BYTE AceType;
+  BYTE AceFlags;
+  WORD AceSize;
+} ACE_HEADER;
+typedef struct _ACCESS_ALLOWED_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD SidStart;
+} ACCESS_ALLOWED_ACE;
+
+#define ACL_REVISION 2
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define DACL_SECURITY_INFORMATION 0x00000004u
+#define OBJECT_INHERIT_ACE 0x1
+#define CONTAINER_INHERIT_ACE 0x2
+#define INHERIT_ONLY_ACE 0x8
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+#define GENERIC_ALL 0x10000000u
+
+BOOL AddAccessAllowedAceEx(PACL acl, DWORD revision, DWORD flags, DWORD mask, PSID sid);
+BOOL GetAclInformation(PACL acl, LPVOID info, DWORD size, ACL_INFORMATION_CLASS cls);
+BOOL GetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd,
+                      DWORD size, LPDWORD needed);
+BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, LPBOOL present, PACL *dacl,
+                               LPBOOL defaulted);
+BOOL InitializeAcl(PACL acl, DWORD size, DWORD revision);
+BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR sd, DWORD revision);
+BOOL LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD sid_size,
+                        LPSTR domain, LPDWORD domain_size, PSID_NAME_USE use);
+BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL present, PACL dacl,
+                               BOOL defaulted);
+BOOL SetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd);
+DWORD GetLengthSid(PSID sid);
+
+// Winsock 2 and its service-provider catalog.
+typedef struct _GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+} GUID, *LPGUID;
+
+#define MAX_PROTOCOL_CHAIN 7
+#define WSAPROTOCOL_LEN 255
+#define BASE_PROTOCOL 1
+#define LAYERED_PROTOCOL 0
+typedef struct _WSAPROTOCOLCHAIN {
+  int ChainLen;
+  DWORD ChainEntries[MAX_PROTOCOL_CHAIN];
+} WSAPROTOCOLCHAIN;
+typedef struct _WSAPROTOCOL_INFOW {
+  DWORD dwServiceFlags1;
+  DWORD dwServiceFlags2;
+  DWORD dwServiceFlags3;
+  DWORD dwServiceFlags4;
+  DWORD dwProviderFlags;
+  GUID ProviderId;
+  DWORD dwCatalogEntryId;
+  WSAPROTOCOLCHAIN ProtocolChain;
+  int iVersion;
+  int iAddressFamily;
+  int iMaxSockAddr;
+  int iMinSockAddr;
+  int iSocketType;
+  int iProtocol;
+  int iProtocolMaxOffset;
+  int iNetworkByteOrder;
+  int iSecurityScheme;
+  DWORD dwMessageSize;
+  DWORD dwProviderReserved;
+  WCHAR szProtocol[WSAPROTOCOL_LEN + 1];
+} WSAPROTOCOL_INFOW, *LPWSAPROTOCOL_INFOW;
+
+#define WSADESCRIPTION_LEN 256
+#define WSASYS_STATUS_LEN 128
+typedef struct WSAData {
+  WORD wVersion;
+  WORD wHighVersion;
+  unsigned short iMaxSockets;
+  unsigned short iMaxUdpDg;
+  char *lpVendorInfo;
+  char szDescription[WSADESCRIPTION_LEN + 1];
+  char szSystemStatus[WSASYS_STATUS_LEN + 1];
+} WSADATA, *LPWSADATA;
+
+#define SOCKET_ERROR (-1)
+#define WSAEINVAL 10022
+#define WSAEFAULT 10014
+#define WSAENOBUFS 10055
+#define WSASYSNOTREADY 10091
+#define WSAVERNOTSUPPORTED 10092
+#define WSANOTINITIALISED 10093
+#define MAKEWORD(a, b) ((WORD)(((BYTE)((DWORD_PTR)(a) & 0xff)) | ((WORD)((BYTE)((DWORD_PTR)(b) & 0xff))) << 8))
+
+int WSAStartup(WORD version, LPWSADATA data);
+int WSACleanup(void);
+int WSCEnumProtocols(LPINT protocols, LPWSAPROTOCOL_INFOW buffer, LPDWORD length, LPINT error);
+int WSCGetProviderPath(LPGUID provider, WCHAR *path, LPINT length, LPINT error);
+int WSCDeinstallProvider(LPGUID provider, LPINT error);
+int WSCEnumProtocols32(LPINT protocols, LPWSAPROTOCOL_INFOW buffer, LPDWORD length,
+                       LPINT error);
+int WSCGetProviderPath32(LPGUID provider, WCHAR *path, LPINT length, LPINT error);
+int WSCDeinstallProvider32(LPGUID provider, LPINT error);

@@ -1,0 +1,116 @@
+// The simulated Windows machine behind simwin/api.h: what tests plant, what
+// they read back, and how they make calls fail. Test equipment only.
+#pragma once
+
+#include "simwin/api.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// ---------------------------------------------------------------- Windows kind
+enum class Windows {
+  Win95, Win98, WinMe, NT351, NT4, Win2000, WinXP, Server2003, XP64, Vista, Win7, Win8, Win10
+};
+
+struct VersionState {
+  DWORD platform = VER_PLATFORM_WIN32_NT;
+  DWORD major = 5, minor = 1, build = 2600;
+  bool accepts_ex = true;      // GetVersionExA takes the 156-byte record
+  bool windows_64 = false;     // the machine runs 64-bit Windows
+  bool process_64 = false;     // the tool itself is a 64-bit program
+  WORD native_arch = PROCESSOR_ARCHITECTURE_INTEL;
+};
+
+// Puts a fresh machine in place: empty registry and disk except what every
+// Windows of that kind has (Program Files value, Windows folders, special
+// folders, system DLLs with their entry points). process_64 makes the tool a
+// 64-bit program (as the 64-bit build runs under Wine); otherwise a 32-bit
+// tool runs under WOW64 on 64-bit Windows.
+void Reset(Windows kind = Windows::WinXP, bool windows_64 = false, bool process_64 = false);
+
+// ---------------------------------------------------------------- calls
+struct Call {
+  std::string name;
+  std::string args;
+};
+const std::vector<Call>& Calls();
+size_t CountCalls(const std::string& name);
+void ClearCalls();
+// The nth call (1-based) of that name fails with the given error.
+void FailCall(const std::string& name, int nth = 1, DWORD error = 0);
+// Every call of that name fails.
+void FailAlways(const std::string& name, DWORD error = 0);
+// The nth call of any kind (1-based, counted from the last ClearCalls/Reset).
+void FailCallNumber(size_t n);
+// How many injected failures have fired.
+size_t FaultsFired();
+void ClearFaults();
+
+// ---------------------------------------------------------------- loader
+// Which DLLs exist and which entry points each exports. Names are compared
+// without regard to case; the ".dll" suffix is optional.
+void SetDllExports(const std::string& dll, const std::set<std::string>& names);
+void RemoveDll(const std::string& dll);
+void RemoveExport(const std::string& dll, const std::string& name);
+bool HasExport(const std::string& dll, const std::string& name);
+// Libraries loaded with LoadLibraryA and not yet freed.
+int LoadedCount(const std::string& dll);
+int LoadCalls(const std::string& dll);
+
+// ---------------------------------------------------------------- clock, console, debug
+uint64_t NowMs();
+void SetConsole(bool has_console);
+void QueueKey(int key);
+size_t KeysLeft();
+std::vector<std::string> DebugLines();  // OutputDebugStringA texts, in order
+void ClearDebug();
+
+// Runs f with standard input fed from `input` and standard output captured;
+// gives the bytes written.
+std::string RunWithConsole(const std::string& input, const std::function<void()>& f);
+
+// ---------------------------------------------------------------- heaps
+size_t LiveHeapBlocks();
+size_t LiveLocalBlocks();
+
+// ---------------------------------------------------------------- registry
+// Paths are physical: "HKLM\\SOFTWARE\\Wow6432Node\\Varlume" names the key
+// that a 32-bit program on 64-bit Windows sees as HKLM\\SOFTWARE\\Varlume.
+void RegCreate(const std::string& path);
+void RegSetString(const std::string& path, const std::string& name, const std::string& value);
+void RegSetRaw(const std::string& path, const std::string& name, DWORD type,
+               const std::vector<uint8_t>& data);
+bool RegExists(const std::string& path);
+bool RegValueExists(const std::string& path, const std::string& name);
+std::vector<uint8_t> RegValueData(const std::string& path, const std::string& name);
+std::vector<std::string> RegSubkeys(const std::string& path);
+// Opening the key for anything beyond reading is refused.
+void RegDenyWrite(const std::string& path);
+// RegDeleteKeyA/SHDeleteKeyA of this key are refused.
+void RegDenyDelete(const std::string& path);
+size_t RegOpenHandles();
+// Number of keys below and including path.
+size_t RegCountKeys(const std::string& path);
+
+// ---------------------------------------------------------------- file system
+struct FileInfo;
+void SetVolume(char drive, const std::string& fs_name);
+void MkDir(const std::string& path);             // creates parents as needed
+void MkFile(const std::string& path);            // creates parents as needed
+bool Exists(const std::string& path);            // physical path, no redirection
+void SetInUse(const std::string& path, bool in_use = true);
+void SetDenyDelete(const std::string& path, bool deny = true);
+void SetSpecialFolder(int csidl, const std::string& path);
+void SetCurrentDir(const std::string& path);
+void SetSystemDirs(const std::string& windows_dir, const std::string& system_dir);
+std::vector<std::string> ListTree(const std::string& path);  // every path below, sorted
+bool RedirectionDisabled();  // the thread's WOW64 file-system redirection is off now
+
+}  // namespace sim

@@ -1,0 +1,43 @@
+// The entry points that the simulated loader hands out by name.
+#include "state.h"
+
+namespace sim {
+namespace detail {
+
+template <typename F>
+static FARPROC P(F f) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(f));
+}
+
+FARPROC ProcByName(const std::string& name) {
+  static const std::map<std::string, FARPROC> table = {
+      {"IsWow64Process", P(&IsWow64Process)},
+      {"GetNativeSystemInfo", P(&GetNativeSystemInfo)},
+      {"Wow64DisableWow64FsRedirection", P(&Wow64DisableWow64FsRedirection)},
+      {"Wow64RevertWow64FsRedirection", P(&Wow64RevertWow64FsRedirection)},
+      {"CreateToolhelp32Snapshot", P(&CreateToolhelp32Snapshot)},
+      {"Process32First", P(&Process32First)},
+      {"Process32Next", P(&Process32Next)},
+      {"EnumProcesses", P(&EnumProcesses)},
+      {"EnumProcessModules", P(&EnumProcessModules)},
+      {"GetModuleFileNameExA", P(&GetModuleFileNameExA)},
+      {"VDMEnumTaskWOWEx", P(&VDMEnumTaskWOWEx)},
+      {"AddAccessAllowedAceEx", P(&AddAccessAllowedAceEx)},
+      {"GetAclInformation", P(&GetAclInformation)},
+      {"GetFileSecurityA", P(&GetFileSecurityA)},
+      {"GetSecurityDescriptorDacl", P(&GetSecurityDescriptorDacl)},
+      {"InitializeAcl", P(&InitializeAcl)},
+      {"InitializeSecurityDescriptor", P(&InitializeSecurityDescriptor)},
+      {"LookupAccountNameA", P(&LookupAccountNameA)},
+      {"SetSecurityDescriptorDacl", P(&SetSecurityDescriptorDacl)},
+      {"SetFileSecurityA", P(&SetFileSecurityA)},
+      {"WSCEnumProtocols32", P(&WSCEnumProtocols32)},
+      {"WSCGetProviderPath32", P(&WSCGetProviderPath32)},
+      {"WSCDeinstallProvider32", P(&WSCDeinstallProvider32)},
+  };
+  auto it = table.find(name);
+  return it == table.end() ? nullptr : it->second;
+}
+
+}  // namespace detail
+}  // namespace sim

@@ -1,0 +1,345 @@
+// Simulated registry: one tree per root, the 32-bit view of HKLM\SOFTWARE on
+// 64-bit Windows stored under SOFTWARE\Wow6432Node as Windows stores it.
+#include "state.h"
+
+namespace sim {
+namespace detail {
+
+static std::string RootName(HKEY root) {
+  switch (reinterpret_cast<uintptr_t>(root)) {
+    case 0x80000000u: return "HKCR";
+    case 0x80000001u: return "HKCU";
+    case 0x80000002u: return "HKLM";
+    case 0x80000003u: return "HKU";
+  }
+  return "";
+}
+
+static std::string CanonicalRoot(const std::string& name) {
+  std::string u = Upper(name);
+  if (u == "HKEY_LOCAL_MACHINE") return "HKLM";
+  if (u == "HKEY_CURRENT_USER") return "HKCU";
+  if (u == "HKEY_CLASSES_ROOT") return "HKCR";
+  if (u == "HKEY_USERS") return "HKU";
+  return u;
+}
+
+RegNode* RegFind(const std::vector<std::string>& path) {
+  if (path.empty()) return nullptr;
+  auto r = S().reg_roots.find(CanonicalRoot(path[0]));
+  if (r == S().reg_roots.end()) return nullptr;
+  RegNode* node = r->second.get();
+  for (size_t i = 1; i < path.size(); ++i) {
+    auto it = node->subkeys.find(Upper(path[i]));
+    if (it == node->subkeys.end()) return nullptr;
+    node = it->second.get();
+  }
+  return node;
+}
+
+// The physical path of a logical one: the 32-bit view of HKLM\SOFTWARE on
+// 64-bit Windows lives under SOFTWARE\Wow6432Node.
+std::vector<std::string> ToPhysical(std::vector<std::string> logical, bool view32) {
+  const VersionState& v = S().version;
+  if (v.windows_64 && view32 && logical.size() >= 3 && logical[0] == "HKLM" &&
+      Upper(logical[1]) == "SOFTWARE" && Upper(logical[2]) != "WOW6432NODE")
+    logical.insert(logical.begin() + 2, "Wow6432Node");
+  return logical;
+}
+
+// The logical path, view and granted access of a root or an open key.
+bool HandleView(HKEY key, std::vector<std::string>* logical, bool* view32, REGSAM* access) {
+  std::string root = RootName(key);
+  if (!root.empty()) {
+    *logical = {root};
+    *view32 = S().version.windows_64 && !S().version.process_64;
+    *access = KEY_ALL_ACCESS;
+    return true;
+  }
+  auto it = S().open_keys.find(reinterpret_cast<uintptr_t>(key));
+  if (it == S().open_keys.end()) return false;
+  *logical = it->second.path;
+  *view32 = (it->second.access & 0x80000000u) != 0;
+  *access = it->second.access & 0x7fffffffu;
+  return true;
+}
+
+static LSTATUS DeleteTree(RegNode* parent, const std::string& name_upper) {
+  auto it = parent->subkeys.find(name_upper);
+  if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
+  RegNode* node = it->second.get();
+  std::vector<std::string> names;
+  for (auto& c : node->subkeys) names.push_back(c.first);
+  for (const std::string& n : names) {
+    LSTATUS s = DeleteTree(node, n);
+    if (s != ERROR_SUCCESS) return s;
+  }
+  if (node->deny_delete) return ERROR_ACCESS_DENIED;
+  parent->subkeys.erase(it);
+  return ERROR_SUCCESS;
+}
+
+static RegNode* CreatePath(const std::string& path) {
+  std::vector<std::string> parts = SplitPath(path);
+  auto r = S().reg_roots.find(CanonicalRoot(parts.at(0)));
+  if (r == S().reg_roots.end()) abort();
+  RegNode* node = r->second.get();
+  for (size_t i = 1; i < parts.size(); ++i) {
+    auto& slot = node->subkeys[Upper(parts[i])];
+    if (!slot) {
+      slot = std::make_unique<RegNode>();
+      slot->name = parts[i];
+    }
+    node = slot.get();
+  }
+  return node;
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+void RegCreate(const std::string& path) { CreatePath(path); }
+void RegSetString(const std::string& path, const std::string& name, const std::string& value) {
+  std::vector<uint8_t> data(value.begin(), value.end());
+  data.push_back(0);
+  RegSetRaw(path, name, REG_SZ, data);
+}
+void RegSetRaw(const std::string& path, const std::string& name, DWORD type,
+               const std::vector<uint8_t>& data) {
+  RegNode* node = CreatePath(path);
+  RegValue& v = node->values[Upper(name)];
+  v.name = name;
+  v.type = type;
+  v.data = data;
+}
+bool RegExists(const std::string& path) { return RegFind(SplitPath(path)) != nullptr; }
+bool RegValueExists(const std::string& path, const std::string& name) {
+  RegNode* n = RegFind(SplitPath(path));
+  return n != nullptr && n->values.count(Upper(name)) != 0;
+}
+std::vector<uint8_t> RegValueData(const std::string& path, const std::string& name) {
+  RegNode* n = RegFind(SplitPath(path));
+  if (n == nullptr || n->values.count(Upper(name)) == 0) return {};
+  return n->values[Upper(name)].data;
+}
+std::vector<std::string> RegSubkeys(const std::string& path) {
+  std::vector<std::string> r;
+  RegNode* n = RegFind(SplitPath(path));
+  if (n != nullptr)
+    for (auto& c : n->subkeys) r.push_back(c.second->name);
+  return r;
+}
+void RegDenyWrite(const std::string& path) { CreatePath(path)->deny_write = true; }
+void RegDenyDelete(const std::string& path) { CreatePath(path)->deny_delete = true; }
+size_t RegOpenHandles() { return S().open_keys.size(); }
+static size_t CountBelow(const RegNode* n) {
+  size_t c = 1;
+  for (auto& s : n->subkeys) c += CountBelow(s.second.get());
+  return c;
+}
+size_t RegCountKeys(const std::string& path) {
+  RegNode* n = RegFind(SplitPath(path));
+  return n == nullptr ? 0 : CountBelow(n);
+}
+
+}  // namespace sim
+
+using namespace sim::detail;
+
+static std::string KeyName(HKEY key) {
+  std::string r = sim::detail::Format("%p", static_cast<void*>(key));
+  uintptr_t v = reinterpret_cast<uintptr_t>(key);
+  if (v == 0x80000002u) r = "HKLM";
+  if (v == 0x80000001u) r = "HKCU";
+  return r;
+}
+
+static RegNode* SimRegNodeOf(HKEY key, REGSAM need, LSTATUS* status);
+
+LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM access, PHKEY result) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("RegOpenKeyExA", err, "%s,%s,%u,0x%x", KeyName(root).c_str(), Str(subkey).c_str(),
+            options, access))
+    return static_cast<LSTATUS>(err);
+  std::vector<std::string> logical;
+  bool view32 = false;
+  REGSAM parent_access = 0;
+  if (!HandleView(root, &logical, &view32, &parent_access)) return ERROR_INVALID_HANDLE;
+  const sim::VersionState& v = S().version;
+  if (v.windows_64) {
+    if (access & KEY_WOW64_64KEY) view32 = false;
+    if (access & KEY_WOW64_32KEY) view32 = true;
+  }
+  if (subkey != nullptr)
+    for (const std::string& p : SplitPath(subkey)) logical.push_back(p);
+  std::vector<std::string> phys = ToPhysical(logical, view32);
+  RegNode* node = RegFind(phys);
+  if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+  const REGSAM write_bits = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE;
+  if (node->deny_write && (access & write_bits)) return ERROR_ACCESS_DENIED;
+  uintptr_t h = S().next_key;
+  S().next_key += 4;
+  sim::detail::OpenKey ok_key;
+  ok_key.path = logical;
+  REGSAM granted = access & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+  ok_key.access = granted | (view32 ? 0x80000000u : 0);
+  S().open_keys[h] = ok_key;
+  *result = reinterpret_cast<HKEY>(h);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+  DWORD err = ERROR_INVALID_HANDLE;
+  bool fail = Enter("RegCloseKey", err, "%s", KeyName(key).c_str());
+  uintptr_t v = reinterpret_cast<uintptr_t>(key);
+  if (v >= 0x80000000u && v <= 0x80000003u) return ERROR_SUCCESS;
+  // The handle is closed even when the call is made to report a failure.
+  if (S().open_keys.erase(v) == 0) return ERROR_INVALID_HANDLE;
+  return fail ? static_cast<LSTATUS>(err) : ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD size) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("RegQueryValueExA", err, "%s,%s,data=%s,size=%u", KeyName(key).c_str(), Str(name).c_str(),
+            data ? "buf" : "null", size ? *size : 0))
+    return static_cast<LSTATUS>(err);
+  (void)reserved;
+  LSTATUS status = ERROR_SUCCESS;
+  RegNode* node = SimRegNodeOf(key, KEY_QUERY_VALUE, &status);
+  if (node == nullptr) return status;
+  auto it = node->values.find(Upper(name ? name : ""));
+  if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+  const sim::detail::RegValue& v = it->second;
+  if (type != nullptr) *type = v.type;
+  DWORD len = static_cast<DWORD>(v.data.size());
+  if (data == nullptr) {
+    if (size != nullptr) *size = len;
+    return ERROR_SUCCESS;
+  }
+  if (size == nullptr) return ERROR_INVALID_PARAMETER;
+  if (*size < len) {
+    *size = len;
+    return ERROR_MORE_DATA;
+  }
+  if (len != 0) memcpy(data, v.data.data(), len);
+  *size = len;
+  return ERROR_SUCCESS;
+}
+
+static RegNode* SimRegNodeOf(HKEY key, REGSAM need, LSTATUS* status) {
+  std::vector<std::string> logical;
+  bool view32 = false;
+  REGSAM access = 0;
+  if (!HandleView(key, &logical, &view32, &access)) {
+    *status = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  if ((access & need) != need) {
+    *status = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
+  RegNode* node = RegFind(ToPhysical(logical, view32));
+  if (node == nullptr) *status = ERROR_KEY_DELETED;
+  return node;
+}
+
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR name) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("RegDeleteValueA", err, "%s,%s", KeyName(key).c_str(), Str(name).c_str()))
+    return static_cast<LSTATUS>(err);
+  LSTATUS status = ERROR_SUCCESS;
+  RegNode* node = SimRegNodeOf(key, KEY_SET_VALUE, &status);
+  if (node == nullptr) return status;
+  if (node->values.erase(Upper(name ? name : "")) == 0) return ERROR_FILE_NOT_FOUND;
+  return ERROR_SUCCESS;
+}
+
+static LSTATUS EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD name_size) {
+  LSTATUS status = ERROR_SUCCESS;
+  RegNode* node = SimRegNodeOf(key, KEY_ENUMERATE_SUB_KEYS, &status);
+  if (node == nullptr) return status;
+  if (index >= node->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = node->subkeys.begin();
+  std::advance(it, index);
+  const std::string& n = it->second->name;
+  if (n.size() + 1 > *name_size) return ERROR_MORE_DATA;
+  memcpy(name, n.c_str(), n.size() + 1);
+  *name_size = static_cast<DWORD>(n.size());
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
+                      LPSTR class_name, LPDWORD class_size, PFILETIME last_write) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("RegEnumKeyExA", err, "%s,%u,size=%u", KeyName(key).c_str(), index,
+            name_size ? *name_size : 0))
+    return static_cast<LSTATUS>(err);
+  (void)reserved;
+  (void)class_name;
+  (void)class_size;
+  (void)last_write;
+  return EnumKey(key, index, name, name_size);
+}
+
+LSTATUS SHEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("SHEnumKeyExA", err, "%s,%u,size=%u", KeyName(key).c_str(), index,
+            name_size ? *name_size : 0))
+    return static_cast<LSTATUS>(err);
+  return EnumKey(key, index, name, name_size);
+}
+
+static RegNode* ParentOf(HKEY key, LPCSTR subkey, std::string* leaf, LSTATUS* status) {
+  RegNode* base = SimRegNodeOf(key, 0, status);
+  if (base == nullptr) return nullptr;
+  std::vector<std::string> parts = SplitPath(subkey ? subkey : "");
+  if (parts.empty()) {
+    *status = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  RegNode* node = base;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    auto it = node->subkeys.find(Upper(parts[i]));
+    if (it == node->subkeys.end()) {
+      *status = ERROR_FILE_NOT_FOUND;
+      return nullptr;
+    }
+    node = it->second.get();
+  }
+  *leaf = Upper(parts.back());
+  if (node->subkeys.count(*leaf) == 0) {
+    *status = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  return node;
+}
+
+LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subkey) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("RegDeleteKeyA", err, "%s,%s", KeyName(key).c_str(), Str(subkey).c_str()))
+    return static_cast<LSTATUS>(err);
+  LSTATUS status = ERROR_SUCCESS;
+  std::string leaf;
+  RegNode* parent = ParentOf(key, subkey, &leaf, &status);
+  if (parent == nullptr) return status;
+  // Windows 95, 98 and Me delete the whole tree; the NT family refuses a key
+  // that still has subkeys.
+  if (S().version.platform == VER_PLATFORM_WIN32_WINDOWS) return DeleteTree(parent, leaf);
+  RegNode* node = parent->subkeys[leaf].get();
+  if (!node->subkeys.empty() || node->deny_delete) return ERROR_ACCESS_DENIED;
+  parent->subkeys.erase(leaf);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS SHDeleteKeyA(HKEY key, LPCSTR subkey) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("SHDeleteKeyA", err, "%s,%s", KeyName(key).c_str(), Str(subkey).c_str()))
+    return static_cast<LSTATUS>(err);
+  LSTATUS status = ERROR_SUCCESS;
+  std::string leaf;
+  RegNode* parent = ParentOf(key, subkey, &leaf, &status);
+  if (parent == nullptr) return status;
+  return DeleteTree(parent, leaf);
+}

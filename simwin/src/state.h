@@ -1,0 +1,126 @@
+// Internal state of the simulated machine, shared by the simwin sources.
+#pragma once
+
+#include "simwin/machine.h"
+
+#include <cstdarg>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace sim {
+namespace detail {
+
+std::string Upper(const std::string& s);
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string Str(const char* s);  // "(null)" for null, else quoted
+
+// Records a call and tells whether an injected fault makes it fail; on a fault
+// `error` is replaced by the configured error (when one was configured) and
+// the thread's last error is set to it.
+bool Enter(const char* name, DWORD& error, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
+struct RegValue {
+  std::string name;
+  DWORD type = REG_SZ;
+  std::vector<uint8_t> data;
+};
+struct RegNode {
+  std::string name;
+  std::map<std::string, RegValue> values;                  // by upper-case name
+  std::map<std::string, std::unique_ptr<RegNode>> subkeys;  // by upper-case name
+  bool deny_write = false;
+  bool deny_delete = false;
+};
+
+struct FsNode {
+  std::string name;
+  bool dir = false;
+  DWORD attrs = FILE_ATTRIBUTE_NORMAL;
+  bool in_use = false;
+  bool deny_delete = false;
+  std::map<std::string, std::unique_ptr<FsNode>> children;  // by upper-case name
+  // Security descriptor (self-relative bytes) when one has been written.
+  std::vector<uint8_t> security;
+  // Version resource as the simulated version library serialises it.
+  std::vector<uint8_t> version_block;
+};
+
+struct OpenKey {
+  std::vector<std::string> path;  // physical, below the root node; [0] is the root name
+  REGSAM access = 0;
+};
+
+struct Fault {
+  std::string name;
+  int nth = 0;  // 0: every call
+  DWORD error = 0;
+};
+
+struct Module {
+  std::string name;  // upper-case, without ".DLL"
+  std::set<std::string> exports;
+};
+
+struct State {
+  VersionState version;
+  DWORD last_error = 0;
+  std::vector<Call> calls;
+  std::vector<Fault> faults;
+  std::map<std::string, int> call_counts;
+  size_t fail_call_number = 0;
+  size_t faults_fired = 0;
+
+  std::map<std::string, Module> modules;   // by upper-case name
+  std::map<std::string, int> loaded;       // live LoadLibraryA references
+  std::map<std::string, int> load_calls;
+
+  uint64_t now_ms = 0;
+  bool has_console = true;
+  std::deque<int> keys;
+  size_t key_polls = 0;
+  std::vector<std::string> debug;
+
+  std::set<void*> heap_blocks;
+  std::set<void*> local_blocks;
+
+  std::map<std::string, std::unique_ptr<RegNode>> reg_roots;  // "HKLM", "HKCU"
+  std::map<uintptr_t, OpenKey> open_keys;
+  uintptr_t next_key = 0x1000;
+
+  std::map<char, std::string> volumes;  // upper-case drive letter -> file system
+  std::unique_ptr<FsNode> fs_root;      // children are drives "C:"
+  std::map<int, std::string> special_folders;
+  std::string windows_dir = "C:\\WINDOWS";
+  std::string system_dir = "C:\\WINDOWS\\system32";
+  std::string current_dir = "C:\\";
+  bool redirection_disabled = false;
+};
+
+State& S();
+
+// Registry helpers.
+RegNode* RegFind(const std::vector<std::string>& path);
+std::vector<std::string> SplitPath(const std::string& path);  // by backslash, empty parts dropped
+
+// File-system helpers. Resolve applies the WOW64 System32 redirection of the
+// running tool and turns a relative path into an absolute one.
+std::string Resolve(const std::string& path);
+FsNode* FsFind(const std::string& absolute_path);
+FsNode* FsParent(const std::string& absolute_path, std::string* leaf);
+bool FsDeletable(const FsNode& node, bool top_only);
+
+// Entry points the loader hands out by name.
+FARPROC ProcByName(const std::string& name);
+
+// Presets of other areas, called from Reset.
+void ResetProcesses();
+void ResetWinsock();
+void ResetShell();
+
+}  // namespace detail
+}  // namespace sim

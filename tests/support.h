@@ -1,0 +1,17 @@
+// Helpers shared by the host tests.
+#pragma once
+
+#include "simwin/machine.h"
+
+#include <string>
+
+// The code page 932 bytes of a UTF-8 text, converted by iconv, independently
+// of the compiler's conversion of the tool's own literals.
+std::string Cp932(const std::string& utf8);
+
+struct RunResult {
+  int exit_code = -1;
+  std::string out;  // standard output bytes
+};
+// Runs the whole tool with the given standard input.
+RunResult RunTool(const std::string& input);
