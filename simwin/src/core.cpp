@@ -196,6 +196,24 @@ static void PresetFolders() {
 
 FARPROC ProcByName(const std::string& name);
 
+SimProcess* FindProcess(DWORD pid) {
+  for (SimProcess& p : S().processes)
+    if (p.pid == pid) return &p;
+  return nullptr;
+}
+
+HANDLE NewHandle(const KernelObject& object) {
+  uintptr_t h = S().next_handle;
+  S().next_handle += 4;
+  S().handles[h] = object;
+  return reinterpret_cast<HANDLE>(h);
+}
+
+KernelObject* FindHandle(HANDLE handle) {
+  auto it = S().handles.find(reinterpret_cast<uintptr_t>(handle));
+  return it == S().handles.end() ? nullptr : &it->second;
+}
+
 }  // namespace detail
 
 using namespace detail;
@@ -222,6 +240,9 @@ void Reset(Windows kind, bool windows_64, bool process_64) {
   st.local_blocks.clear();
   st.reg_roots.clear();
   st.open_keys.clear();
+  st.processes.clear();
+  st.handles.clear();
+  st.next_pid = 1000;
   for (const char* root : {"HKLM", "HKCU", "HKCR", "HKU"}) {
     st.reg_roots[root] = std::make_unique<RegNode>();
     st.reg_roots[root]->name = root;
@@ -553,3 +574,52 @@ int wsprintfA(LPSTR out, LPCSTR format, ...) {
   va_end(ap);
   return n;
 }
+
+// ---------------------------------------------------------------- kernel handles
+
+BOOL CloseHandle(HANDLE handle) {
+  DWORD err = ERROR_INVALID_HANDLE;
+  bool fail = Enter("CloseHandle", err, "%p", handle);
+  if (S().handles.erase(reinterpret_cast<uintptr_t>(handle)) == 0) {
+    S().last_error = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  return fail ? FALSE : TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  DWORD err = ERROR_INVALID_HANDLE;
+  if (Enter("WaitForSingleObject", err, "%p,%u", handle, milliseconds)) return WAIT_FAILED;
+  KernelObject* o = FindHandle(handle);
+  SimProcess* p = o && o->kind == KernelObject::kProcess ? FindProcess(o->pid) : nullptr;
+  if (p == nullptr) {
+    S().last_error = ERROR_INVALID_HANDLE;
+    return WAIT_FAILED;
+  }
+  if (p->running) {
+    if (milliseconds == INFINITE) {
+      fprintf(stderr, "simwin: WaitForSingleObject would wait for ever on process %u\n", p->pid);
+      abort();
+    }
+    S().now_ms += milliseconds;
+    return 0x102;  // WAIT_TIMEOUT
+  }
+  return WAIT_OBJECT_0;
+}
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
+  DWORD err = ERROR_INVALID_HANDLE;
+  if (Enter("GetExitCodeProcess", err, "%p", process)) return FALSE;
+  KernelObject* o = FindHandle(process);
+  SimProcess* p = o && o->kind == KernelObject::kProcess ? FindProcess(o->pid) : nullptr;
+  if (p == nullptr) {
+    S().last_error = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  *exit_code = p->running ? STILL_ACTIVE : p->exit_code;
+  return TRUE;
+}
+
+namespace sim {
+size_t OpenKernelHandles() { return S().handles.size(); }
+}  // namespace sim

@@ -23,22 +23,6 @@ BOOL TerminateProcess(HANDLE process, UINT exit_code) {
   S().last_error = ERROR_INVALID_HANDLE;
   return FALSE;
 }
-BOOL CloseHandle(HANDLE handle) {
-  DWORD err = ERROR_INVALID_HANDLE;
-  Enter("CloseHandle", err, "%p", handle);
-  return TRUE;
-}
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  DWORD err = ERROR_INVALID_HANDLE;
-  Enter("WaitForSingleObject", err, "%p,%u", handle, milliseconds);
-  return WAIT_FAILED;
-}
-BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
-  DWORD err = ERROR_INVALID_HANDLE;
-  Enter("GetExitCodeProcess", err, "%p", process);
-  (void)exit_code;
-  return FALSE;
-}
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,
                      DWORD size, va_list* arguments) {
   DWORD err = ERROR_INVALID_PARAMETER;

@@ -66,6 +66,35 @@ struct Module {
   std::set<std::string> exports;
 };
 
+// A process of the simulated machine. Programs started through the shell and
+// the processes a test plants share this table.
+struct SimProcess {
+  DWORD pid = 0;
+  std::string path;             // what GetModuleFileNameExA reports ("" = unreadable)
+  std::string exe_name;         // what the toolhelp snapshot reports
+  bool running = true;
+  DWORD exit_code = STILL_ACTIVE;
+  bool can_open = true;         // OpenProcess succeeds
+  DWORD open_error = ERROR_ACCESS_DENIED;
+  bool modules_readable = true; // EnumProcessModules succeeds
+  bool can_terminate = true;
+  DWORD terminate_error = ERROR_ACCESS_DENIED;
+  struct Task {
+    WORD task = 0;
+    std::string file;
+  };
+  std::vector<Task> tasks;      // 16-bit tasks, for an NTVDM host
+};
+
+// A kernel handle: a process opened or started, or a toolhelp snapshot.
+struct KernelObject {
+  enum Kind { kProcess, kSnapshot } kind = kProcess;
+  DWORD pid = 0;
+  DWORD access = 0;
+  std::vector<DWORD> snapshot;  // process ids, for a snapshot
+  size_t cursor = 0;
+};
+
 struct State {
   VersionState version;
   DWORD last_error = 0;
@@ -99,7 +128,16 @@ struct State {
   std::string system_dir = "C:\\WINDOWS\\system32";
   std::string current_dir = "C:\\";
   bool redirection_disabled = false;
+
+  std::vector<SimProcess> processes;  // in the order the system lists them
+  DWORD next_pid = 1000;
+  std::map<uintptr_t, KernelObject> handles;
+  uintptr_t next_handle = 0x2000;
 };
+
+SimProcess* FindProcess(DWORD pid);
+HANDLE NewHandle(const KernelObject& object);
+KernelObject* FindHandle(HANDLE handle);
 
 State& S();
 

@@ -76,8 +76,9 @@ void ClearDebug();
 // gives the bytes written.
 std::string RunWithConsole(const std::string& input, const std::function<void()>& f);
 
-// ---------------------------------------------------------------- heaps
+// ---------------------------------------------------------------- heaps, handles
 size_t LiveHeapBlocks();
+size_t OpenKernelHandles();  // process and snapshot handles not yet closed
 size_t LiveLocalBlocks();
 
 // ---------------------------------------------------------------- registry
