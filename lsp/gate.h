@@ -3,4 +3,10 @@
 // DLLs while one is listed would break networking for every program.
 #pragma once
 
+struct CatalogApi;
+
+// Non-zero when an entry carries the product's LSP GUID; 0 also when the
+// catalog cannot be read.
 int IsProductLspListed();
+// The same look at the catalog the table reaches; Winsock must be started.
+int IsProductLspListedIn(const CatalogApi& api);

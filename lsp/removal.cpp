@@ -1,6 +1,14 @@
 #include "lsp/removal.h"
 
 #include "files/applets.h"
+#include "lsp/setup.h"
 
-// Placeholder until the catalog removal lands: only the DLL step runs.
-int RemoveProductLsp(int verbose) { return DeleteLspDlls(verbose); }
+int RemoveProductLsp(int verbose) {
+  StartWinsock();
+  CVLLspSetup setup;
+  setup.RemoveAllLayered(&ProductLspGuid);
+  // Balances StartWinsock whatever it achieved: the start-up loop has already
+  // cleaned up after each refused version.
+  WSACleanup();
+  return DeleteLspDlls(verbose);
+}

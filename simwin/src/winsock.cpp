@@ -1,54 +1,240 @@
-// Simulated Winsock 2 and its service-provider catalog.
-// Not simulated yet: Winsock starts and the catalog is empty.
+// Simulated Winsock 2: start-up and clean-up, and the service-provider
+// catalogs with the calls that read and change them.
+#include "simwin/machine_winsock.h"
 #include "state.h"
 
+#include <cstdio>
+#include <cstring>
+
 namespace sim {
+namespace {
+
+struct CatalogState {
+  std::vector<ProviderEntry> entries;
+  std::vector<GUID> fail_path;
+  std::vector<GUID> fail_deinstall;
+};
+
+struct WinsockState {
+  CatalogState native;
+  CatalogState wow32;
+  std::set<WORD> versions;
+  int started = 0;
+  std::vector<DeinstallCall> deinstalls;
+};
+
+WinsockState& W() {
+  static WinsockState* w = new WinsockState();
+  return *w;
+}
+
+CatalogState& Cat(Catalog which) { return which == Catalog::Wow32 ? W().wow32 : W().native; }
+
+// The catalog that the ordinary functions reach: a 32-bit process on 64-bit
+// Windows sees the 32-bit catalog.
+Catalog Seen() {
+  const VersionState& v = detail::S().version;
+  return v.windows_64 && !v.process_64 ? Catalog::Wow32 : Catalog::Native;
+}
+
+bool Listed(const std::vector<GUID>& list, const GUID& g) {
+  for (const GUID& x : list)
+    if (SameGuid(x, g)) return true;
+  return false;
+}
+
+ProviderEntry Base(DWORD id, const char* guid, const char16_t* name) {
+  ProviderEntry e;
+  e.id = id;
+  e.guid = ParseGuid(guid);
+  e.chain_len = 1;
+  e.chain = {id};
+  e.name = name;
+  e.path = u"%SystemRoot%\\system32\\mswsock.dll";
+  return e;
+}
+
+int Enum(const char* name, Catalog which, LPINT protocols, LPWSAPROTOCOL_INFOW buffer, LPDWORD length,
+         LPINT error) {
+  DWORD err = WSAEFAULT;
+  if (detail::Enter(name, err, "%p,%p,%u", static_cast<void*>(protocols), static_cast<void*>(buffer),
+                    length ? *length : 0)) {
+    *error = static_cast<int>(err);
+    return SOCKET_ERROR;
+  }
+  const std::vector<ProviderEntry>& entries = Cat(which).entries;
+  DWORD needed = static_cast<DWORD>(entries.size() * sizeof(WSAPROTOCOL_INFOW));
+  if (buffer == nullptr || *length < needed) {
+    *length = needed;
+    *error = WSAENOBUFS;
+    detail::S().last_error = WSAENOBUFS;
+    return SOCKET_ERROR;
+  }
+  for (size_t i = 0; i < entries.size(); ++i) buffer[i] = ToProtocolInfo(entries[i]);
+  return static_cast<int>(entries.size());
+}
+
+int GetPath(const char* name, Catalog which, LPGUID provider, WCHAR* path, LPINT length, LPINT error) {
+  DWORD err = WSAEINVAL;
+  std::string guid = provider ? GuidText(*provider) : "(null)";
+  if (detail::Enter(name, err, "%s,%d", guid.c_str(), length ? *length : -1)) {
+    *error = static_cast<int>(err);
+    return SOCKET_ERROR;
+  }
+  CatalogState& c = Cat(which);
+  if (provider == nullptr || Listed(c.fail_path, *provider)) {
+    *error = WSAEINVAL;
+    return SOCKET_ERROR;
+  }
+  for (const ProviderEntry& e : c.entries) {
+    if (!SameGuid(e.guid, *provider)) continue;
+    if (*length <= static_cast<int>(e.path.size())) {
+      *error = WSAEFAULT;
+      return SOCKET_ERROR;
+    }
+    for (size_t i = 0; i < e.path.size(); ++i) path[i] = e.path[i];
+    path[e.path.size()] = 0;
+    *length = static_cast<int>(e.path.size());
+    return 0;
+  }
+  *error = WSAEINVAL;
+  return SOCKET_ERROR;
+}
+
+int Deinstall(const char* name, Catalog which, LPGUID provider, LPINT error) {
+  DWORD err = WSAEINVAL;
+  std::string guid = provider ? GuidText(*provider) : "(null)";
+  DeinstallCall call;
+  call.catalog = which;
+  if (provider != nullptr) call.guid = *provider;
+  bool fail = detail::Enter(name, err, "%s", guid.c_str());
+  CatalogState& c = Cat(which);
+  size_t removed = 0;
+  if (!fail && provider != nullptr && !Listed(c.fail_deinstall, *provider)) {
+    std::vector<ProviderEntry> kept;
+    for (const ProviderEntry& e : c.entries) {
+      if (SameGuid(e.guid, *provider))
+        ++removed;
+      else
+        kept.push_back(e);
+    }
+    c.entries = kept;
+  }
+  if (removed == 0) {
+    call.result = SOCKET_ERROR;
+    call.error = static_cast<int>(fail ? err : WSAEINVAL);
+    *error = call.error;
+  }
+  W().deinstalls.push_back(call);
+  return call.result;
+}
+
+}  // namespace
+
+GUID ParseGuid(const std::string& text) {
+  GUID g{};
+  unsigned d1 = 0, d2 = 0, d3 = 0, b[8] = {};
+  if (sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d2, &d3, &b[0], &b[1], &b[2],
+             &b[3], &b[4], &b[5], &b[6], &b[7]) != 11)
+    return g;
+  g.Data1 = d1;
+  g.Data2 = static_cast<WORD>(d2);
+  g.Data3 = static_cast<WORD>(d3);
+  for (int i = 0; i < 8; ++i) g.Data4[i] = static_cast<BYTE>(b[i]);
+  return g;
+}
+
+std::string GuidText(const GUID& g) {
+  char buf[64];
+  snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2, g.Data3,
+           g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return buf;
+}
+
+bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof a) == 0; }
+
+void SetCatalog(const std::vector<ProviderEntry>& entries, Catalog which) { Cat(which).entries = entries; }
+std::vector<ProviderEntry> CatalogEntries(Catalog which) { return Cat(which).entries; }
+
+std::vector<ProviderEntry> BaseProviders() {
+  return {
+      Base(1001, "{E70F1AA0-AB8B-11CF-8CA3-00805F48A192}", u"MSAFD Tcpip [TCP/IP]"),
+      Base(1002, "{E70F1AA0-AB8B-11CF-8CA3-00805F48A192}", u"MSAFD Tcpip [UDP/IP]"),
+      Base(1003, "{E70F1AA0-AB8B-11CF-8CA3-00805F48A192}", u"MSAFD Tcpip [RAW/IP]"),
+      Base(1004, "{F9EAB0C0-26D4-11D0-BBBF-00AA006C34E4}", u"MSAFD Tcpip [TCP/IPv6]"),
+      Base(1005, "{F9EAB0C0-26D4-11D0-BBBF-00AA006C34E4}", u"MSAFD Tcpip [UDP/IPv6]"),
+      Base(1006, "{F9EAB0C0-26D4-11D0-BBBF-00AA006C34E4}", u"MSAFD Tcpip [RAW/IPv6]"),
+  };
+}
+
+WSAPROTOCOL_INFOW ToProtocolInfo(const ProviderEntry& e) {
+  WSAPROTOCOL_INFOW info;
+  memset(&info, 0, sizeof info);
+  info.ProviderId = e.guid;
+  info.dwCatalogEntryId = e.id;
+  info.ProtocolChain.ChainLen = e.chain_len;
+  for (size_t i = 0; i < e.chain.size() && i < MAX_PROTOCOL_CHAIN; ++i) info.ProtocolChain.ChainEntries[i] = e.chain[i];
+  for (size_t i = 0; i < e.name.size() && i < WSAPROTOCOL_LEN + 1; ++i) info.szProtocol[i] = e.name[i];
+  info.iVersion = 2;
+  return info;
+}
+
+void FailProviderPath(const GUID& guid, Catalog which) { Cat(which).fail_path.push_back(guid); }
+void FailDeinstall(const GUID& guid, Catalog which) { Cat(which).fail_deinstall.push_back(guid); }
+std::vector<DeinstallCall> DeinstallCalls() { return W().deinstalls; }
+void AcceptWinsockVersions(const std::set<WORD>& versions) { W().versions = versions; }
+int WinsockStartedCount() { return W().started; }
+
 namespace detail {
-void ResetWinsock() {}
+void ResetWinsock() {
+  WinsockState& w = W();
+  w = WinsockState{};
+  w.native.entries = BaseProviders();
+  if (S().version.windows_64) w.wow32.entries = BaseProviders();
+  w.versions = {0x0001, 0x0101, 0x0002, 0x0102, 0x0202};
+}
 }  // namespace detail
 }  // namespace sim
 
-using namespace sim::detail;
+using namespace sim;
 
 int WSAStartup(WORD version, LPWSADATA data) {
-  DWORD err = WSASYSNOTREADY;
-  if (Enter("WSAStartup", err, "0x%04x", version)) return static_cast<int>(err);
+  DWORD err = WSAVERNOTSUPPORTED;
+  if (detail::Enter("WSAStartup", err, "0x%04x", version)) return static_cast<int>(err);
+  if (W().versions.count(version) == 0) return WSAVERNOTSUPPORTED;
   memset(data, 0, sizeof *data);
   data->wVersion = version;
   data->wHighVersion = 0x0202;
+  ++W().started;
   return 0;
 }
+
 int WSACleanup(void) {
   DWORD err = WSANOTINITIALISED;
-  if (Enter("WSACleanup", err, "")) return SOCKET_ERROR;
+  if (detail::Enter("WSACleanup", err, "")) return SOCKET_ERROR;
+  if (W().started == 0) {
+    detail::S().last_error = WSANOTINITIALISED;
+    return SOCKET_ERROR;
+  }
+  --W().started;
   return 0;
 }
+
 int WSCEnumProtocols(LPINT protocols, LPWSAPROTOCOL_INFOW buffer, LPDWORD length, LPINT error) {
-  DWORD err = WSAENOBUFS;
-  Enter("WSCEnumProtocols", err, "%p,%p,%u", static_cast<void*>(protocols), static_cast<void*>(buffer),
-        length ? *length : 0);
-  *length = 0;
-  *error = 0;
-  return 0;
+  return Enum("WSCEnumProtocols", Seen(), protocols, buffer, length, error);
 }
 int WSCGetProviderPath(LPGUID provider, WCHAR* path, LPINT length, LPINT error) {
-  DWORD err = WSAEINVAL;
-  Enter("WSCGetProviderPath", err, "%p", static_cast<void*>(provider));
-  (void)path;
-  (void)length;
-  *error = WSAEINVAL;
-  return SOCKET_ERROR;
+  return GetPath("WSCGetProviderPath", Seen(), provider, path, length, error);
 }
 int WSCDeinstallProvider(LPGUID provider, LPINT error) {
-  DWORD err = WSAEINVAL;
-  Enter("WSCDeinstallProvider", err, "%p", static_cast<void*>(provider));
-  *error = WSAEINVAL;
-  return SOCKET_ERROR;
+  return Deinstall("WSCDeinstallProvider", Seen(), provider, error);
 }
 int WSCEnumProtocols32(LPINT protocols, LPWSAPROTOCOL_INFOW buffer, LPDWORD length, LPINT error) {
-  return WSCEnumProtocols(protocols, buffer, length, error);
+  return Enum("WSCEnumProtocols32", Catalog::Wow32, protocols, buffer, length, error);
 }
 int WSCGetProviderPath32(LPGUID provider, WCHAR* path, LPINT length, LPINT error) {
-  return WSCGetProviderPath(provider, path, length, error);
+  return GetPath("WSCGetProviderPath32", Catalog::Wow32, provider, path, length, error);
 }
-int WSCDeinstallProvider32(LPGUID provider, LPINT error) { return WSCDeinstallProvider(provider, error); }
+int WSCDeinstallProvider32(LPGUID provider, LPINT error) {
+  return Deinstall("WSCDeinstallProvider32", Catalog::Wow32, provider, error);
+}

@@ -1,0 +1,123 @@
+#include "lsp/setup.h"
+
+const GUID ProductLspGuid = {0xC4F0A2B7, 0x58D1, 0x4E36, {0x9B, 0x2A, 0x71, 0xE5, 0xD3, 0xC0, 0x8F, 0x64}};
+
+const CatalogApi kNativeCatalog = {&WSCEnumProtocols, &WSCGetProviderPath, &WSCDeinstallProvider};
+
+bool IsSameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof a) == 0; }
+
+void StartWinsock() {
+  static const WORD kVersions[] = {0x0202, 0x0102, 0x0002, 0x0101, 0x0001};
+  for (WORD version : kVersions) {
+    WSADATA data;
+    if (WSAStartup(version, &data) == 0) return;
+    WSACleanup();
+  }
+}
+
+CVLLspSetup::CVLLspSetup() : Providers(nullptr), ProviderCount(0), api_(&kNativeCatalog) {}
+CVLLspSetup::CVLLspSetup(const CatalogApi& api) : Providers(nullptr), ProviderCount(0), api_(&api) {}
+CVLLspSetup::~CVLLspSetup() { ReleaseProviders(); }
+
+int CVLLspSetup::EnumerateProviders() {
+  ReleaseProviders();
+  ProviderCount = 0;
+  DWORD length = 0;
+  int error = 0;
+  int ret = api_->EnumProtocols(nullptr, nullptr, &length, &error);
+  if (ret == SOCKET_ERROR && error != WSAENOBUFS) {
+    DebugTrace("CVLLspSetup::EnumerateProviders WSCEnumProtocols error:[%u]", static_cast<unsigned>(error));
+    return 0;
+  }
+  if (!CreateProcessInfo(length)) return 0;
+  ret = api_->EnumProtocols(nullptr, Providers, &length, &error);
+  if (ret == SOCKET_ERROR) {
+    DebugTrace("CVLLspSetup::EnumerateProviders WSCEnumProtocols ret:[%x] error:[%u]", static_cast<unsigned>(ret),
+               static_cast<unsigned>(error));
+    ReleaseProviders();
+    return 0;
+  }
+  // Never believe a count the buffer cannot hold.
+  DWORD fits = length / sizeof(WSAPROTOCOL_INFOW);
+  ProviderCount = static_cast<DWORD>(ret) > fits ? static_cast<int>(fits) : ret;
+  return 1;
+}
+
+void CVLLspSetup::ReleaseProviders() {
+  if (Providers == nullptr) return;
+  HANDLE heap = GetProcessHeap();
+  if (heap == nullptr) {
+    DebugTrace("CVLLspSetup::ReleaseProviders GetProcessHeap error:[%x]", static_cast<unsigned>(GetLastError()));
+    return;
+  }
+  HeapFree(heap, 0, Providers);
+  Providers = nullptr;
+}
+
+int CVLLspSetup::CreateProcessInfo(DWORD bytes) {
+  HANDLE heap = GetProcessHeap();
+  if (heap == nullptr) return 0;
+  ReleaseProviders();
+  // A block that could not be released must not be overwritten and lost.
+  if (Providers != nullptr) return 0;
+  Providers = static_cast<WSAPROTOCOL_INFOW*>(HeapAlloc(heap, 0, bytes));
+  if (Providers == nullptr) {
+    DebugTrace("CVLLspSetup::CreateProcessInfo heap alloc error:[%x]", static_cast<unsigned>(GetLastError()));
+    return 0;
+  }
+  return 1;
+}
+
+DWORD CVLLspSetup::GetProviderCount(int chain_len) {
+  DWORD count = 0;
+  if (Providers != nullptr)
+    for (int i = 0; i < ProviderCount; ++i) count += Providers[i].ProtocolChain.ChainLen == chain_len;
+  DebugTrace("CVLLspSetup::GetProviderCount complate type:[%d] count:[%u]", chain_len, static_cast<unsigned>(count));
+  return count;
+}
+
+int CVLLspSetup::IsFirstId(const WSAPROTOCOL_INFOW* record, DWORD id) {
+  DWORD first = record->ProtocolChain.ChainLen == LAYERED_PROTOCOL ? record->dwCatalogEntryId
+                                                                   : record->ProtocolChain.ChainEntries[0];
+  if (first != id) return 0;
+  DebugTrace("CVLLspSetup::IsFirstId cat:[%d] chain:[%u] id:[%u]", static_cast<int>(record->dwCatalogEntryId),
+             static_cast<unsigned>(record->ProtocolChain.ChainEntries[0]), static_cast<unsigned>(id));
+  return 1;
+}
+
+DWORD CVLLspSetup::GetCatalogIdByGuid(const GUID* guid) {
+  if (Providers == nullptr) return 0;
+  for (int i = 0; i < ProviderCount; ++i)
+    if (IsSameGuid(Providers[i].ProviderId, *guid)) return Providers[i].dwCatalogEntryId;
+  return 0;
+}
+
+WSAPROTOCOL_INFOW* CVLLspSetup::CreateLayeredEntriesByGuid(const WSAPROTOCOL_INFOW* entries, int count,
+                                                           const GUID* guid, int* out_count) {
+  DebugTrace("CVLLspSetup::CreateLayeredEntriesByGuid entry:[%d] guid:[%x]", count, static_cast<unsigned>(guid->Data1));
+  int matches = 0;
+  for (int i = 0; i < count; ++i) matches += IsSameGuid(entries[i].ProviderId, *guid);
+  DebugTrace("CVLLspSetup::CreateLayeredEntriesByGuid entry:[%d] guid:[%x] count:[%d]", count,
+             static_cast<unsigned>(guid->Data1), matches);
+  HANDLE heap = GetProcessHeap();
+  WSAPROTOCOL_INFOW* block = nullptr;
+  if (heap != nullptr)
+    block = static_cast<WSAPROTOCOL_INFOW*>(
+        HeapAlloc(heap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(matches) * sizeof(WSAPROTOCOL_INFOW)));
+  if (block == nullptr) {
+    DebugTrace("CVLLspSetup::CreateLayeredEntriesByGuid heap alloc error:[%x]", static_cast<unsigned>(GetLastError()));
+    return nullptr;
+  }
+  int n = 0;
+  for (int i = 0; i < count; ++i)
+    if (IsSameGuid(entries[i].ProviderId, *guid)) block[n++] = entries[i];
+  if (matches > 0) *out_count = matches;
+  DebugTrace("CVLLspSetup::CreateLayeredEntriesByGuid complete:[%x]",
+             static_cast<unsigned>(reinterpret_cast<UINT_PTR>(block)));
+  return block;
+}
+
+void CVLLspSetup::ReleaseLayeredEntries(WSAPROTOCOL_INFOW* entries) {
+  HANDLE heap = GetProcessHeap();
+  if (heap != nullptr && entries != nullptr) HeapFree(heap, 0, entries);
+}

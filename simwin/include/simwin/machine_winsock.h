@@ -1,0 +1,60 @@
+// The simulated Winsock 2 service-provider catalogs: what tests plant, what
+// they read back, and how catalog calls fail. Test equipment only.
+#pragma once
+
+#include "simwin/machine.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Which catalog: the native one (the only one of 32-bit Windows, the 64-bit
+// one of 64-bit Windows) or the 32-bit catalog of 64-bit Windows. A 32-bit
+// process on 64-bit Windows sees the latter through WSCEnumProtocols; a 64-bit
+// process reaches it through the *32 functions.
+enum class Catalog { Native, Wow32 };
+
+struct ProviderEntry {
+  DWORD id = 0;
+  GUID guid{};
+  int chain_len = 1;                // 0 layered, 1 base, 2.. chain
+  std::vector<DWORD> chain;         // first elements of ChainEntries; the rest are 0
+  std::u16string name;              // szProtocol
+  std::u16string path;              // what WSCGetProviderPath reports for the GUID
+};
+
+struct DeinstallCall {
+  Catalog catalog = Catalog::Native;
+  GUID guid{};
+  int result = 0;                   // 0 or SOCKET_ERROR
+  int error = 0;
+};
+
+GUID ParseGuid(const std::string& text);     // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+std::string GuidText(const GUID& guid);      // upper case, in braces
+bool SameGuid(const GUID& a, const GUID& b);
+
+// Replaces a catalog. Reset plants the base providers every Windows has.
+void SetCatalog(const std::vector<ProviderEntry>& entries, Catalog which = Catalog::Native);
+std::vector<ProviderEntry> CatalogEntries(Catalog which = Catalog::Native);
+// The base providers of a fresh Windows (TCP, UDP and RAW over IPv4 and IPv6),
+// with catalog ids from 1001.
+std::vector<ProviderEntry> BaseProviders();
+// The record as WSCEnumProtocols hands it out.
+WSAPROTOCOL_INFOW ToProtocolInfo(const ProviderEntry& entry);
+
+// WSCGetProviderPath fails with WSAEINVAL for this GUID.
+void FailProviderPath(const GUID& guid, Catalog which = Catalog::Native);
+// WSCDeinstallProvider fails with WSAEINVAL for this GUID and removes nothing.
+void FailDeinstall(const GUID& guid, Catalog which = Catalog::Native);
+// Every WSCDeinstallProvider call (of both families), in call order.
+std::vector<DeinstallCall> DeinstallCalls();
+
+// The Winsock versions WSAStartup accepts (all of 1.0 to 2.2 after Reset).
+void AcceptWinsockVersions(const std::set<WORD>& versions);
+// Successful WSAStartup calls not yet balanced by WSACleanup.
+int WinsockStartedCount();
+
+}  // namespace sim
