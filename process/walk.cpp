@@ -1,0 +1,151 @@
+#include "process/walk.h"
+
+#include "common/owners.h"
+#include "common/text.h"
+
+namespace {
+
+// Shapes of the entry points looked up by name; their headers (psapi.h,
+// vdmdbg.h) are not part of the seam.
+typedef BOOL(WINAPI* EnumProcessesFn)(DWORD* ids, DWORD bytes, DWORD* filled);
+typedef BOOL(WINAPI* EnumProcessModulesFn)(HANDLE process, HMODULE* modules, DWORD bytes,
+                                           DWORD* needed);
+typedef DWORD(WINAPI* GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LPSTR name,
+                                              DWORD size);
+typedef BOOL(WINAPI* TaskCallbackFn)(DWORD thread_id, WORD module16, WORD task16, PSTR module_name,
+                                     PSTR file_name, LPARAM user);
+typedef INT(WINAPI* VdmEnumTaskWowExFn)(DWORD pid, TaskCallbackFn callback, LPARAM user);
+typedef HANDLE(WINAPI* CreateSnapshotFn)(DWORD flags, DWORD pid);
+typedef BOOL(WINAPI* Process32Fn)(HANDLE snapshot, PROCESSENTRY32* entry);
+
+// Toolhelp checks dwSize; Windows 98 knows only the record of the 32-bit SDK.
+static_assert(sizeof(void*) != 4 || sizeof(PROCESSENTRY32) == 296,
+              "PROCESSENTRY32 must have the 32-bit SDK layout");
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA must have the SDK layout");
+
+const DWORD kFirstIdListBytes = 1024;
+const DWORD kQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+
+// Reads the executable path of one process into path (MAX_PATH bytes); leaves
+// it empty when the process or its main module cannot be read.
+void ReadMainModulePath(DWORD pid, EnumProcessModulesFn enum_modules,
+                        GetModuleFileNameExAFn module_file_name, char* path) {
+  path[0] = '\0';
+  ScopedKernelHandle process(OpenProcess(kQueryAccess, FALSE, pid));
+  if (!process.Valid()) return;
+  HMODULE module = nullptr;
+  DWORD needed = 0;
+  if (!enum_modules(process.Get(), &module, sizeof(module), &needed)) return;
+  DWORD length = module_file_name(process.Get(), module, path, MAX_PATH);
+  // Windows XP cuts a long path without a NUL and returns the buffer size; a
+  // cut path could name another file, so it counts as unreadable.
+  if (length == 0 || length >= MAX_PATH) path[0] = '\0';
+  path[MAX_PATH - 1] = '\0';
+}
+
+bool WalkNt(ProcessVisitor visitor, ULONG_PTR data) {
+  // Declared in reverse so that they go in the order PSAPI, VDMDBG, id list.
+  ScopedHeapBlock id_list;
+  ScopedLibrary vdmdbg;
+  ScopedLibrary psapi;
+
+  psapi.Reset(LoadLibraryA("PSAPI.DLL"));
+  if (!psapi.Valid()) return true;
+  vdmdbg.Reset(LoadLibraryA("VDMDBG.DLL"));
+  if (!vdmdbg.Valid()) return true;
+
+  auto enum_processes = BindProc<EnumProcessesFn>(psapi.Get(), "EnumProcesses");
+  auto enum_modules = BindProc<EnumProcessModulesFn>(psapi.Get(), "EnumProcessModules");
+  auto module_file_name = BindProc<GetModuleFileNameExAFn>(psapi.Get(), "GetModuleFileNameExA");
+  auto enum_tasks = BindProc<VdmEnumTaskWowExFn>(vdmdbg.Get(), "VDMEnumTaskWOWEx");
+  if (enum_processes == nullptr || enum_modules == nullptr || module_file_name == nullptr ||
+      enum_tasks == nullptr)
+    return true;
+
+  HANDLE heap = GetProcessHeap();
+  if (heap == nullptr) return true;
+  // EnumProcesses does not say how many ids it left out: a full buffer may
+  // have been cut short, so read again into a larger one.
+  DWORD bytes = kFirstIdListBytes;
+  DWORD filled = 0;
+  for (;;) {
+    if (id_list.Get() != nullptr) {
+      id_list.Reset();
+      if (bytes > 0x7FFFFFFFu) return true;
+      bytes *= 2;
+    }
+    void* block = HeapAlloc(heap, 0, bytes);
+    if (block == nullptr) return true;
+    id_list.Reset(heap, block);
+    if (!enum_processes(static_cast<DWORD*>(block), bytes, &filled)) return true;
+    if (filled != bytes) break;
+  }
+  if (filled > bytes) filled = bytes;
+
+  const DWORD* ids = static_cast<const DWORD*>(id_list.Get());
+  const DWORD count = filled / sizeof(DWORD);
+  char path[MAX_PATH];
+  for (DWORD i = 0; i < count; ++i) {
+    const DWORD pid = ids[i];
+    ReadMainModulePath(pid, enum_modules, module_file_name, path);
+    if (!visitor(pid, 0, path, data)) return true;
+    // Only a bare "NTVDM.EXE" marks a host; 16-bit tasks run only there.
+    if (EqualsAsciiNoCase(path, "NTVDM.EXE")) {
+      TaskWalkContext context = {pid, visitor, data, FALSE};
+      enum_tasks(pid, &OnWowTask, reinterpret_cast<LPARAM>(&context));
+      if (context.ended) return true;
+    }
+  }
+  return true;
+}
+
+bool Walk9x(ProcessVisitor visitor, ULONG_PTR data) {
+  ScopedLibrary kernel(LoadLibraryA("Kernel32.DLL"));
+  if (!kernel.Valid()) return true;
+  auto create_snapshot = BindProc<CreateSnapshotFn>(kernel.Get(), "CreateToolhelp32Snapshot");
+  auto process_first = BindProc<Process32Fn>(kernel.Get(), "Process32First");
+  auto process_next = BindProc<Process32Fn>(kernel.Get(), "Process32Next");
+  if (create_snapshot == nullptr || process_first == nullptr || process_next == nullptr) return true;
+
+  ScopedSnapshot snapshot(create_snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.Valid()) return false;
+
+  PROCESSENTRY32 entry;
+  memset(&entry, 0, sizeof entry);
+  entry.dwSize = sizeof entry;
+  BOOL more = process_first(snapshot.Get(), &entry);
+  while (more) {
+    entry.szExeFile[MAX_PATH - 1] = '\0';
+    if (!visitor(entry.th32ProcessID, 0, entry.szExeFile, data)) break;
+    // Toolhelp checks dwSize on every call, not only on the first.
+    entry.dwSize = sizeof entry;
+    more = process_next(snapshot.Get(), &entry);
+  }
+  return true;
+}
+
+}  // namespace
+
+BOOL WINAPI OnWowTask(DWORD thread_id, WORD module16, WORD task16, PSTR module_name,
+                      PSTR file_name, LPARAM user) {
+  (void)thread_id;
+  (void)module16;
+  (void)module_name;
+  TaskWalkContext* context = reinterpret_cast<TaskWalkContext*>(user);
+  if (!context->visitor(context->pid, task16, file_name != nullptr ? file_name : "", context->data)) {
+    context->ended = TRUE;
+    return TRUE;
+  }
+  return FALSE;
+}
+
+bool WalkProcesses(ProcessVisitor visitor, ULONG_PTR data) {
+  OSVERSIONINFOA version;
+  memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;
+  if (!GetVersionExA(&version)) return false;
+  if (version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 4)
+    return WalkNt(visitor, data);
+  if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return Walk9x(visitor, data);
+  return false;
+}
