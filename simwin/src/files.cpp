@@ -234,3 +234,10 @@ BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL create) {
   memcpy(path, it->second.c_str(), it->second.size() + 1);
   return TRUE;
 }
+
+BOOL IsDBCSLeadByte(BYTE c) {
+  DWORD err = 0;
+  if (Enter("IsDBCSLeadByte", err, "0x%02x", c)) return FALSE;
+  // Lead bytes of code page 932 (Shift-JIS).
+  return ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? TRUE : FALSE;
+}

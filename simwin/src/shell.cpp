@@ -1,44 +1,565 @@
-// Simulated shell operations and security calls.
-// Not simulated yet: folder deletion, program start and access lists fail.
+// Simulated shell operations (folder deletion, program start) and the
+// security calls over the access lists stored with each folder and file.
 #include "state.h"
+
+#include "simwin/machine_shell.h"
+
+#include <cstdlib>
 
 namespace sim {
 namespace detail {
-void ResetShell() {}
+
+namespace {
+
+const DWORD kErrorInvalidFlags = 1004;
+const DWORD kErrorUnknownRevision = 1305;
+const DWORD kErrorRevisionMismatch = 1306;
+const DWORD kErrorAllottedSpaceExceeded = 1344;
+const WORD kSeDaclPresent = 0x0004;
+const WORD kSeDaclDefaulted = 0x0008;
+const WORD kSeSelfRelative = 0x8000;
+const DWORD kSelfRelativeHeader = 20;  // revision, control, four offsets
+const DWORD kFileAllAccess = 0x001F01FF;
+const DWORD kFileDeleteChild = 0x00000040;
+
+struct ShellState {
+  std::map<std::string, ProgramHandler> programs;  // by upper-case resolved path
+  std::vector<ProgramStart> starts;
+};
+
+ShellState& Shell() {
+  static ShellState* s = new ShellState();
+  return *s;
+}
+
+WORD ReadWord(const BYTE* p) {
+  WORD w;
+  memcpy(&w, p, sizeof w);
+  return w;
+}
+DWORD ReadDword(const BYTE* p) {
+  DWORD d;
+  memcpy(&d, p, sizeof d);
+  return d;
+}
+void WriteWord(BYTE* p, WORD w) { memcpy(p, &w, sizeof w); }
+void WriteDword(BYTE* p, DWORD d) { memcpy(p, &d, sizeof d); }
+
+// ---- SIDs
+
+bool ValidSid(const BYTE* sid) { return sid != nullptr && sid[0] == 1 && sid[1] <= 15; }
+DWORD SidLength(const BYTE* sid) { return 8 + 4u * sid[1]; }
+
+std::string SidText(const BYTE* sid) {
+  uint64_t authority = 0;
+  for (int i = 2; i < 8; ++i) authority = (authority << 8) | sid[i];
+  std::string s = "S-1-" + std::to_string(authority);
+  for (int i = 0; i < sid[1]; ++i) s += "-" + std::to_string(ReadDword(sid + 8 + 4 * i));
+  return s;
+}
+
+std::vector<BYTE> SidBytes(const std::string& text) {
+  std::vector<uint64_t> parts;
+  size_t pos = 2;  // after "S-"
+  while (pos <= text.size()) {
+    size_t dash = text.find('-', pos);
+    if (dash == std::string::npos) dash = text.size();
+    parts.push_back(strtoull(text.substr(pos, dash - pos).c_str(), nullptr, 10));
+    pos = dash + 1;
+  }
+  if (text.compare(0, 2, "S-") != 0 || parts.size() < 2 || parts.size() > 17) abort();
+  std::vector<BYTE> sid(8 + 4 * (parts.size() - 2));
+  sid[0] = static_cast<BYTE>(parts[0]);
+  sid[1] = static_cast<BYTE>(parts.size() - 2);
+  for (int i = 0; i < 6; ++i) sid[2 + i] = static_cast<BYTE>(parts[1] >> (8 * (5 - i)));
+  for (size_t i = 2; i < parts.size(); ++i)
+    WriteDword(&sid[8 + 4 * (i - 2)], static_cast<DWORD>(parts[i]));
+  return sid;
+}
+
+// The tool runs as an administrator: these are the groups of its token.
+bool InToken(const std::string& sid) {
+  return sid == "S-1-1-0" || sid == "S-1-5-32-544" || sid == "S-1-5-11" || sid == "S-1-5-32-545";
+}
+
+// ---- ACLs
+
+bool ValidAcl(const BYTE* acl) {
+  if (acl == nullptr || acl[0] < 2 || acl[0] > 4) return false;
+  WORD size = ReadWord(acl + 2);
+  if (size < 8) return false;
+  DWORD offset = 8;
+  for (WORD i = 0; i < ReadWord(acl + 4); ++i) {
+    if (offset + 4 > size) return false;
+    WORD ace_size = ReadWord(acl + offset + 2);
+    if (ace_size < 4 || ace_size % 4 != 0 || offset + ace_size > size) return false;
+    offset += ace_size;
+  }
+  return true;
+}
+
+// Bytes from the ACL start to the end of the last ACE.
+DWORD AclBytesInUse(const BYTE* acl) {
+  DWORD offset = 8;
+  for (WORD i = 0; i < ReadWord(acl + 4); ++i) offset += ReadWord(acl + offset + 2);
+  return offset;
+}
+
+std::vector<AceEntry> AclEntries(const BYTE* acl) {
+  std::vector<AceEntry> out;
+  DWORD offset = 8;
+  for (WORD i = 0; i < ReadWord(acl + 4); ++i) {
+    const BYTE* ace = acl + offset;
+    AceEntry e;
+    e.type = ace[0];
+    e.flags = ace[1];
+    e.mask = ReadDword(ace + 4);
+    e.sid = SidText(ace + 8);
+    out.push_back(e);
+    offset += ReadWord(ace + 2);
+  }
+  return out;
+}
+
+std::vector<BYTE> BuildAcl(const std::vector<AceEntry>& entries) {
+  std::vector<BYTE> acl(8);
+  for (const AceEntry& e : entries) {
+    std::vector<BYTE> sid = SidBytes(e.sid);
+    size_t at = acl.size();
+    acl.resize(at + 8 + sid.size());
+    acl[at] = e.type;
+    acl[at + 1] = e.flags;
+    WriteWord(&acl[at + 2], static_cast<WORD>(8 + sid.size()));
+    WriteDword(&acl[at + 4], e.mask);
+    memcpy(&acl[at + 8], sid.data(), sid.size());
+  }
+  acl[0] = ACL_REVISION;
+  WriteWord(&acl[2], static_cast<WORD>(acl.size()));
+  WriteWord(&acl[4], static_cast<WORD>(entries.size()));
+  return acl;
+}
+
+// A self-relative descriptor holding only a DACL (null when acl is null).
+std::vector<BYTE> SelfRelative(const BYTE* acl) {
+  DWORD acl_size = acl ? ReadWord(acl + 2) : 0;
+  std::vector<BYTE> sd(kSelfRelativeHeader + acl_size);
+  sd[0] = SECURITY_DESCRIPTOR_REVISION;
+  WriteWord(&sd[2], kSeSelfRelative | kSeDaclPresent);
+  if (acl != nullptr) {
+    WriteDword(&sd[16], kSelfRelativeHeader);
+    memcpy(&sd[kSelfRelativeHeader], acl, acl_size);
+  }
+  return sd;
+}
+
+// What a folder inherits on a fresh NTFS volume.
+const std::vector<BYTE>& DefaultDescriptor() {
+  static const std::vector<BYTE>* sd = new std::vector<BYTE>(SelfRelative(
+      BuildAcl({{ACCESS_ALLOWED_ACE_TYPE, 0x13, kFileAllAccess, "S-1-5-32-544"},
+                {ACCESS_ALLOWED_ACE_TYPE, 0x13, kFileAllAccess, "S-1-5-18"},
+                {ACCESS_ALLOWED_ACE_TYPE, 0x13, 0x001200A9, "S-1-5-32-545"}})
+          .data()));
+  return *sd;
+}
+
+// The DACL of a descriptor in either form; false for a malformed one.
+bool DescriptorDacl(const BYTE* sd, bool* present, const BYTE** acl, bool* defaulted) {
+  if (sd == nullptr || sd[0] != SECURITY_DESCRIPTOR_REVISION) return false;
+  WORD control = ReadWord(sd + 2);
+  *present = (control & kSeDaclPresent) != 0;
+  *defaulted = (control & kSeDaclDefaulted) != 0;
+  *acl = nullptr;
+  if (!*present) return true;
+  if (control & kSeSelfRelative) {
+    DWORD offset = ReadDword(sd + 16);
+    *acl = offset ? sd + offset : nullptr;
+  } else {
+    *acl = reinterpret_cast<const BYTE*>(reinterpret_cast<const SECURITY_DESCRIPTOR*>(sd)->Dacl);
+  }
+  return true;
+}
+
+const BYTE* NodeDacl(const FsNode& node) {
+  const std::vector<BYTE>& sd = node.security.empty() ? DefaultDescriptor() : node.security;
+  bool present = false, defaulted = false;
+  const BYTE* acl = nullptr;
+  DescriptorDacl(sd.data(), &present, &acl, &defaulted);
+  return present ? acl : nullptr;
+}
+
+// Whether the tool's token may delete the node, by the node's own DACL: the
+// first entry of the token's groups that names DELETE (or GENERIC_ALL) decides.
+bool DaclAllowsDelete(const FsNode& node) {
+  const BYTE* acl = NodeDacl(node);
+  if (acl == nullptr) return true;  // a null DACL grants everything
+  for (const AceEntry& e : AclEntries(acl)) {
+    if ((e.flags & INHERIT_ONLY_ACE) || !InToken(e.sid)) continue;
+    if (!(e.mask & (DELETE | GENERIC_ALL))) continue;
+    if (e.type == ACCESS_DENIED_ACE_TYPE) return false;
+    if (e.type == ACCESS_ALLOWED_ACE_TYPE) return true;
+  }
+  return false;
+}
+
+bool NtfsVolumeOf(const std::string& full) {
+  auto it = S().volumes.find(full.empty() ? 'C' : full[0]);
+  return it != S().volumes.end() && it->second == "NTFS";
+}
+
+DWORD BlockedBy(const FsNode& node) {
+  if (node.in_use) return ERROR_SHARING_VIOLATION;
+  if (node.deny_delete || !DaclAllowsDelete(node)) return ERROR_ACCESS_DENIED;
+  return 0;
+}
+
+// Deletes the children of node depth-first, in listing order, then reports
+// whether node itself can go; stops at the first item that cannot.
+DWORD DeleteChildren(FsNode* node) {
+  for (auto it = node->children.begin(); it != node->children.end();) {
+    FsNode* child = it->second.get();
+    if (DWORD e = DeleteChildren(child)) return e;
+    if (DWORD e = BlockedBy(*child)) return e;
+    it = node->children.erase(it);
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool FsDeletable(const FsNode& node, bool top_only) {
+  if (BlockedBy(node) != 0) return false;
+  if (top_only) return true;
+  for (auto& c : node.children)
+    if (!FsDeletable(*c.second, false)) return false;
+  return true;
+}
+
+void ResetShell() {
+  Shell().programs.clear();
+  Shell().starts.clear();
+}
+
 }  // namespace detail
+
+using namespace detail;
+
+void RegisterProgram(const std::string& path, ProgramHandler handler) {
+  Shell().programs[Upper(Resolve(path))] = std::move(handler);
+}
+const std::vector<ProgramStart>& ProgramStarts() { return Shell().starts; }
+
+void SetFolderDacl(const std::string& path, const std::vector<AceEntry>& entries) {
+  FsNode* n = FsFind(path);
+  if (n == nullptr) abort();
+  n->security = SelfRelative(BuildAcl(entries).data());
+}
+void SetDenyDeleteAcl(const std::string& path) {
+  SetFolderDacl(path, {{ACCESS_DENIED_ACE_TYPE, 0x03, DELETE | kFileDeleteChild, "S-1-1-0"},
+                       {ACCESS_ALLOWED_ACE_TYPE, 0x13, kFileAllAccess, "S-1-5-32-544"}});
+}
+std::vector<AceEntry> FolderDacl(const std::string& path) {
+  FsNode* n = FsFind(path);
+  if (n == nullptr) abort();
+  const BYTE* acl = NodeDacl(*n);
+  return acl ? AclEntries(acl) : std::vector<AceEntry>();
+}
+bool HasOwnDacl(const std::string& path) {
+  FsNode* n = FsFind(path);
+  return n != nullptr && !n->security.empty();
+}
+
 }  // namespace sim
 
 using namespace sim::detail;
 
+// ---------------------------------------------------------------- shell
+
 int SHFileOperationA(LPSHFILEOPSTRUCTA op) {
   DWORD err = ERROR_ACCESS_DENIED;
-  Enter("SHFileOperationA", err, "func=%u,flags=0x%x", op->wFunc, op->fFlags);
-  return ERROR_ACCESS_DENIED;
+  std::string from;
+  if (op != nullptr && op->pFrom != nullptr) {
+    for (const char* p = op->pFrom; *p != '\0'; p += strlen(p) + 1) from += std::string(from.empty() ? "" : "|") + p;
+  }
+  if (Enter("SHFileOperationA", err, "func=%u,flags=0x%x,from=%s", op ? op->wFunc : 0,
+            op ? op->fFlags : 0, from.c_str()))
+    return static_cast<int>(err);
+  if (op == nullptr || op->wFunc != FO_DELETE || op->pFrom == nullptr) return ERROR_INVALID_PARAMETER;
+  op->fAnyOperationsAborted = FALSE;
+  // Items go in list order; one that cannot go ends the operation with the
+  // items before it (and the deletable part of its own tree) already gone.
+  for (const char* p = op->pFrom; *p != '\0'; p += strlen(p) + 1) {
+    std::string leaf;
+    std::string full = Resolve(p);
+    FsNode* parent = FsParent(full, &leaf);
+    FsNode* node = parent ? FsFind(full) : nullptr;
+    if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (DWORD e = DeleteChildren(node)) return static_cast<int>(e);
+    if (DWORD e = BlockedBy(*node)) return static_cast<int>(e);
+    parent->children.erase(leaf);
+  }
+  return 0;
 }
+
 BOOL ShellExecuteExA(LPSHELLEXECUTEINFOA info) {
   DWORD err = ERROR_FILE_NOT_FOUND;
-  Enter("ShellExecuteExA", err, "%s", Str(info->lpFile).c_str());
-  S().last_error = ERROR_FILE_NOT_FOUND;
+  if (info == nullptr) abort();
+  sim::ProgramStart start;
+  start.verb = info->lpVerb ? info->lpVerb : "(null)";
+  start.file = info->lpFile ? info->lpFile : "(null)";
+  start.parameters = info->lpParameters ? info->lpParameters : "(null)";
+  start.show = info->nShow;
+  start.mask = info->fMask;
+  start.directory = info->lpDirectory ? info->lpDirectory : "(null)";
+  start.has_owner = info->hwnd != nullptr;
+  Shell().starts.push_back(start);
+  if (Enter("ShellExecuteExA", err, "verb=%s,file=%s,params=%s,show=%d,mask=0x%x",
+            Str(info->lpVerb).c_str(), Str(info->lpFile).c_str(), Str(info->lpParameters).c_str(),
+            info->nShow, static_cast<unsigned>(info->fMask)))
+    return FALSE;
+  info->hProcess = nullptr;
+  if (info->cbSize != sizeof(SHELLEXECUTEINFOA) || info->lpFile == nullptr) {
+    S().last_error = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  std::string full = Resolve(info->lpFile);
+  FsNode* node = FsFind(full);
+  if (node == nullptr || node->dir) {
+    S().last_error = ERROR_FILE_NOT_FOUND;
+    info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(2));  // SE_ERR_FNF
+    return FALSE;
+  }
+  auto it = Shell().programs.find(Upper(full));
+  if (it == Shell().programs.end()) {
+    S().last_error = ERROR_BAD_FORMAT;
+    return FALSE;
+  }
+  DWORD exit_code = it->second(info->lpParameters ? info->lpParameters : "");
+  SimProcess p;
+  p.pid = S().next_pid++;
+  p.path = full;
+  p.exe_name = node->name;
+  p.running = false;
+  p.exit_code = exit_code;
+  S().processes.push_back(p);
+  info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(33));
+  if (info->fMask & SEE_MASK_NOCLOSEPROCESS) {
+    KernelObject o;
+    o.kind = KernelObject::kProcess;
+    o.pid = p.pid;
+    o.access = 0x1F0FFF;
+    info->hProcess = NewHandle(o);
+  }
+  return TRUE;
+}
+
+// ---------------------------------------------------------------- security
+
+namespace {
+
+struct Account {
+  const char* name;
+  const char* sid;
+  const char* domain;
+  SID_NAME_USE use;
+};
+const Account kAccounts[] = {
+    {"Everyone", "S-1-1-0", "", SidTypeWellKnownGroup},
+    {"Administrators", "S-1-5-32-544", "BUILTIN", SidTypeAlias},
+    {"SYSTEM", "S-1-5-18", "NT AUTHORITY", SidTypeWellKnownGroup},
+};
+
+BOOL Fail(DWORD error) {
+  S().last_error = error;
   return FALSE;
 }
-#define SIM_SECURITY_STUB(decl, name) \
-  decl {                               \
-    DWORD err = ERROR_CALL_NOT_IMPLEMENTED; \
-    Enter(name, err, "");              \
-    S().last_error = err;              \
-    return FALSE;                      \
+
+[[noreturn]] void Crash(const char* what) {
+  fprintf(stderr, "simwin: %s would fault on Windows\n", what);
+  abort();
+}
+
+}  // namespace
+
+BOOL LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD sid_size, LPSTR domain,
+                        LPDWORD domain_size, PSID_NAME_USE use) {
+  DWORD err = ERROR_NONE_MAPPED;
+  if (Enter("LookupAccountNameA", err, "%s,%s,sid_size=%u,domain_size=%u", Str(system).c_str(),
+            Str(account).c_str(), sid_size ? *sid_size : 0, domain_size ? *domain_size : 0))
+    return FALSE;
+  if (account == nullptr || sid_size == nullptr || domain_size == nullptr) Crash("LookupAccountNameA");
+  const Account* found = nullptr;
+  for (const Account& a : kAccounts)
+    if (Upper(a.name) == Upper(account)) found = &a;
+  if (found == nullptr) return Fail(ERROR_NONE_MAPPED);
+  std::vector<BYTE> bytes = SidBytes(found->sid);
+  DWORD domain_len = static_cast<DWORD>(strlen(found->domain));
+  if (*sid_size < bytes.size() || *domain_size < domain_len + 1 || sid == nullptr || domain == nullptr) {
+    *sid_size = static_cast<DWORD>(bytes.size());
+    *domain_size = domain_len + 1;
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
   }
-SIM_SECURITY_STUB(BOOL AddAccessAllowedAceEx(PACL, DWORD, DWORD, DWORD, PSID), "AddAccessAllowedAceEx")
-SIM_SECURITY_STUB(BOOL GetAclInformation(PACL, LPVOID, DWORD, ACL_INFORMATION_CLASS), "GetAclInformation")
-SIM_SECURITY_STUB(BOOL GetFileSecurityA(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD), "GetFileSecurityA")
-SIM_SECURITY_STUB(BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR, LPBOOL, PACL*, LPBOOL), "GetSecurityDescriptorDacl")
-SIM_SECURITY_STUB(BOOL InitializeAcl(PACL, DWORD, DWORD), "InitializeAcl")
-SIM_SECURITY_STUB(BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR, DWORD), "InitializeSecurityDescriptor")
-SIM_SECURITY_STUB(BOOL LookupAccountNameA(LPCSTR, LPCSTR, PSID, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE), "LookupAccountNameA")
-SIM_SECURITY_STUB(BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL), "SetSecurityDescriptorDacl")
-SIM_SECURITY_STUB(BOOL SetFileSecurityA(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR), "SetFileSecurityA")
+  memcpy(sid, bytes.data(), bytes.size());
+  *sid_size = static_cast<DWORD>(bytes.size());
+  memcpy(domain, found->domain, domain_len + 1);
+  *domain_size = domain_len;
+  if (use != nullptr) *use = found->use;
+  return TRUE;
+}
+
 DWORD GetLengthSid(PSID sid) {
   DWORD err = 0;
   Enter("GetLengthSid", err, "%p", sid);
-  return 0;
+  if (sid == nullptr) Crash("GetLengthSid(NULL)");
+  // Windows reads the count without validating the SID.
+  return SidLength(static_cast<const BYTE*>(sid));
+}
+
+BOOL GetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd, DWORD size,
+                      LPDWORD needed) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("GetFileSecurityA", err, "%s,what=0x%x,size=%u", Str(path).c_str(), what, size))
+    return FALSE;
+  if (needed == nullptr) Crash("GetFileSecurityA without a size");
+  std::string full = Resolve(path ? path : "");
+  FsNode* node = FsFind(full);
+  if (node == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
+  std::vector<BYTE> out;
+  if (!(what & DACL_SECURITY_INFORMATION)) {
+    out = SelfRelative(nullptr);
+    WriteWord(&out[2], kSeSelfRelative);
+  } else if (!NtfsVolumeOf(full)) {
+    // A file system without security gets the world descriptor: a null DACL.
+    out = SelfRelative(nullptr);
+  } else {
+    out = node->security.empty() ? DefaultDescriptor() : node->security;
+  }
+  *needed = static_cast<DWORD>(out.size());
+  if (size < out.size() || sd == nullptr) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  memcpy(sd, out.data(), out.size());
+  return TRUE;
+}
+
+BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR sd, DWORD revision) {
+  DWORD err = ERROR_INVALID_PARAMETER;
+  if (Enter("InitializeSecurityDescriptor", err, "rev=%u", revision)) return FALSE;
+  if (revision != SECURITY_DESCRIPTOR_REVISION) return Fail(kErrorUnknownRevision);
+  memset(sd, 0, sizeof(SECURITY_DESCRIPTOR));
+  static_cast<SECURITY_DESCRIPTOR*>(sd)->Revision = SECURITY_DESCRIPTOR_REVISION;
+  return TRUE;
+}
+
+BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, LPBOOL present, PACL* dacl, LPBOOL defaulted) {
+  DWORD err = ERROR_INVALID_SECURITY_DESCR;
+  if (Enter("GetSecurityDescriptorDacl", err, "%p", sd)) return FALSE;
+  if (sd == nullptr || present == nullptr || dacl == nullptr || defaulted == nullptr)
+    Crash("GetSecurityDescriptorDacl with a null pointer");
+  bool is_present = false, is_defaulted = false;
+  const BYTE* acl = nullptr;
+  if (!DescriptorDacl(static_cast<const BYTE*>(sd), &is_present, &acl, &is_defaulted))
+    return Fail(kErrorUnknownRevision);
+  *present = is_present ? TRUE : FALSE;
+  if (is_present) {
+    *dacl = reinterpret_cast<PACL>(const_cast<BYTE*>(acl));
+    *defaulted = is_defaulted ? TRUE : FALSE;
+  }
+  return TRUE;
+}
+
+BOOL GetAclInformation(PACL acl, LPVOID info, DWORD size, ACL_INFORMATION_CLASS cls) {
+  DWORD err = ERROR_INVALID_PARAMETER;
+  if (Enter("GetAclInformation", err, "%p,size=%u,class=%d", static_cast<void*>(acl), size,
+            static_cast<int>(cls)))
+    return FALSE;
+  if (acl == nullptr || info == nullptr) Crash("GetAclInformation with a null pointer");
+  const BYTE* a = reinterpret_cast<const BYTE*>(acl);
+  if (cls == AclSizeInformation) {
+    if (size < sizeof(ACL_SIZE_INFORMATION)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    ACL_SIZE_INFORMATION out;
+    out.AceCount = ReadWord(a + 4);
+    out.AclBytesInUse = AclBytesInUse(a);
+    out.AclBytesFree = ReadWord(a + 2) - out.AclBytesInUse;
+    memcpy(info, &out, sizeof out);
+    return TRUE;
+  }
+  if (cls == AclRevisionInformation) {
+    if (size < sizeof(DWORD)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    DWORD revision = a[0];
+    memcpy(info, &revision, sizeof revision);
+    return TRUE;
+  }
+  return Fail(ERROR_INVALID_PARAMETER);
+}
+
+BOOL InitializeAcl(PACL acl, DWORD size, DWORD revision) {
+  DWORD err = ERROR_INVALID_PARAMETER;
+  if (Enter("InitializeAcl", err, "%p,size=%u,rev=%u", static_cast<void*>(acl), size, revision))
+    return FALSE;
+  if (revision < 2 || revision > 4) return Fail(ERROR_INVALID_PARAMETER);
+  if (size < sizeof(ACL)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (size > 0xFFFF) return Fail(ERROR_INVALID_PARAMETER);
+  BYTE header[8] = {static_cast<BYTE>(revision), 0, 0, 0, 0, 0, 0, 0};
+  WriteWord(header + 2, static_cast<WORD>(size));
+  memcpy(acl, header, sizeof header);
+  return TRUE;
+}
+
+BOOL AddAccessAllowedAceEx(PACL acl, DWORD revision, DWORD flags, DWORD mask, PSID sid) {
+  DWORD err = ERROR_INVALID_PARAMETER;
+  if (Enter("AddAccessAllowedAceEx", err, "%p,rev=%u,flags=0x%x,mask=0x%x", static_cast<void*>(acl),
+            revision, flags, mask))
+    return FALSE;
+  BYTE* a = reinterpret_cast<BYTE*>(acl);
+  if (!ValidAcl(a)) return Fail(ERROR_INVALID_ACL);
+  if (revision < 2 || revision > 4) return Fail(kErrorRevisionMismatch);
+  if (flags & ~0x1Fu) return Fail(kErrorInvalidFlags);
+  const BYTE* s = static_cast<const BYTE*>(sid);
+  if (!ValidSid(s)) return Fail(ERROR_INVALID_SID);
+  DWORD end = AclBytesInUse(a);
+  DWORD ace_size = 8 + SidLength(s);
+  if (end + ace_size > ReadWord(a + 2)) return Fail(kErrorAllottedSpaceExceeded);
+  BYTE* ace = a + end;
+  ace[0] = ACCESS_ALLOWED_ACE_TYPE;
+  ace[1] = static_cast<BYTE>(flags);
+  WriteWord(ace + 2, static_cast<WORD>(ace_size));
+  WriteDword(ace + 4, mask);
+  memcpy(ace + 8, s, SidLength(s));
+  WriteWord(a + 4, static_cast<WORD>(ReadWord(a + 4) + 1));
+  if (revision > a[0]) a[0] = static_cast<BYTE>(revision);
+  return TRUE;
+}
+
+BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL present, PACL dacl, BOOL defaulted) {
+  DWORD err = ERROR_INVALID_SECURITY_DESCR;
+  if (Enter("SetSecurityDescriptorDacl", err, "%p,present=%d,%p,defaulted=%d", sd, present,
+            static_cast<void*>(dacl), defaulted))
+    return FALSE;
+  SECURITY_DESCRIPTOR* d = static_cast<SECURITY_DESCRIPTOR*>(sd);
+  if (d->Revision != SECURITY_DESCRIPTOR_REVISION) return Fail(kErrorUnknownRevision);
+  if (d->Control & kSeSelfRelative) return Fail(ERROR_INVALID_SECURITY_DESCR);
+  d->Control = static_cast<WORD>(d->Control & ~(kSeDaclPresent | kSeDaclDefaulted));
+  d->Dacl = nullptr;
+  if (present) {
+    d->Control = static_cast<WORD>(d->Control | kSeDaclPresent | (defaulted ? kSeDaclDefaulted : 0));
+    d->Dacl = dacl;
+  }
+  return TRUE;
+}
+
+BOOL SetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("SetFileSecurityA", err, "%s,what=0x%x", Str(path).c_str(), what)) return FALSE;
+  std::string full = Resolve(path ? path : "");
+  FsNode* node = FsFind(full);
+  if (node == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
+  bool present = false, defaulted = false;
+  const BYTE* acl = nullptr;
+  if (!DescriptorDacl(static_cast<const BYTE*>(sd), &present, &acl, &defaulted))
+    return Fail(kErrorUnknownRevision);
+  if (!(what & DACL_SECURITY_INFORMATION)) return TRUE;
+  if (acl != nullptr && !ValidAcl(acl)) return Fail(ERROR_INVALID_ACL);
+  // A file system without security accepts the call and keeps nothing.
+  if (!NtfsVolumeOf(full)) return TRUE;
+  if (!present) return Fail(ERROR_INVALID_SECURITY_DESCR);
+  node->security = SelfRelative(acl);
+  return TRUE;
 }

@@ -173,6 +173,8 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 BOOL GetVolumeInformationA(LPCSTR root, LPSTR volume_name, DWORD volume_name_size,
                            LPDWORD serial, LPDWORD max_component, LPDWORD fs_flags,
                            LPSTR fs_name, DWORD fs_name_size);
+// The system's ANSI code page; the simulated machine is a Japanese one (932).
+BOOL IsDBCSLeadByte(BYTE c);
 
 #define FILE_ATTRIBUTE_READONLY 0x1u
 #define FILE_ATTRIBUTE_HIDDEN 0x2u
