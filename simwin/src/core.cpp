@@ -256,6 +256,14 @@ void Reset(Windows kind, bool windows_64, bool process_64) {
   st.call_counts.clear();
 }
 
+void SetVersion(DWORD platform, DWORD major, DWORD minor, bool accepts_ex) {
+  VersionState& v = S().version;
+  v.platform = platform;
+  v.major = major;
+  v.minor = minor;
+  v.accepts_ex = accepts_ex;
+}
+
 const std::vector<Call>& Calls() { return S().calls; }
 size_t CountCalls(const std::string& name) {
   size_t n = 0;

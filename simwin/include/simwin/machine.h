@@ -34,6 +34,8 @@ struct VersionState {
 // 64-bit program (as the 64-bit build runs under Wine); otherwise a 32-bit
 // tool runs under WOW64 on 64-bit Windows.
 void Reset(Windows kind = Windows::WinXP, bool windows_64 = false, bool process_64 = false);
+// What GetVersionExA reports, for kinds of Windows the presets do not name.
+void SetVersion(DWORD platform, DWORD major, DWORD minor, bool accepts_ex);
 
 // ---------------------------------------------------------------- calls
 struct Call {

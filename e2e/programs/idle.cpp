@@ -1,0 +1,6 @@
+// Runs until it is ended from outside.
+#include <windows.h>
+
+int main() {
+  for (;;) Sleep(1000);
+}

@@ -1,0 +1,193 @@
+#!/usr/bin/env python3
+"""Runs end-to-end scenarios with the 64-bit build of the tool under Wine.
+
+Each scenario gets a throwaway copy of a booted prefix: the harness plants
+what the scenario names, starts its programs, runs the tool with the
+scenario's answers on standard input, and checks the output bytes, the exit
+code and what is left. Output goes to files, never pipes: Wine's helper
+processes inherit the standard handles of the first program and outlive it.
+
+usage: wine_run.py [--build DIR] [--results DIR] [--show] SCENARIO...
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import scenario as scn  # noqa: E402
+
+WINE = "/usr/lib/wine/wine64"
+TOOL_TIMEOUT = 120
+
+
+def wine_env(prefix):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINELOADER=WINE, WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.pop("DISPLAY", None)
+    return env
+
+
+def run_wine(prefix, args, **kw):
+    return subprocess.run([WINE] + args, env=wine_env(prefix), stdin=subprocess.DEVNULL, **kw)
+
+
+def unix_path(prefix, win_path):
+    assert win_path[1:3] == ":\\", win_path
+    return os.path.join(prefix, "drive_c", *win_path[3:].split("\\"))
+
+
+def template_prefix(work):
+    """A booted prefix, made once and copied for each scenario."""
+    template = os.path.join(work, "template")
+    if not os.path.exists(os.path.join(template, "system.reg")):
+        shutil.rmtree(template, ignore_errors=True)
+        os.makedirs(template)
+        with open(os.path.join(work, "wineboot.log"), "w") as log:
+            subprocess.run([WINE, "wineboot", "-i"], env=wine_env(template), stdin=subprocess.DEVNULL,
+                           stdout=log, stderr=log, timeout=300, check=True)
+            subprocess.run(["wineserver", "-w"], env=wine_env(template), timeout=120)
+    return template
+
+
+def kill_prefix(prefix):
+    subprocess.run(["wineserver", "-k"], env=wine_env(prefix), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wineserver", "-w"], env=wine_env(prefix), timeout=60)
+
+
+def plan_line(kind, fields):
+    return f"{kind} {'|'.join(fields)}\n"
+
+
+def run_scenario(s, build, results, show):
+    e2e_bin = os.path.join(build, "e2e")
+    work = os.path.join(build, "wine")
+    os.makedirs(work, exist_ok=True)
+    template = template_prefix(work)
+    prefix = tempfile.mkdtemp(prefix=f"ztx-{s.name}-", dir=work)
+    os.rmdir(prefix)
+    shutil.copytree(template, prefix, symlinks=True)
+    helper = os.path.join(prefix, "drive_c", "ztxe2e.exe")
+    shutil.copy(os.path.join(e2e_bin, "ztxe2e.exe"), helper)
+    background = []
+    try:
+        plan = os.path.join(prefix, "drive_c", "plan.txt")
+        with open(plan, "w", encoding="cp932") as f:
+            for kind, fields in s.plants:
+                if kind in ("key", "value", "dir", "file"):
+                    f.write(plan_line(kind, fields))
+                elif kind == "open":
+                    f.write(plan_line("file", fields))
+        run_wine(prefix, [helper, "plant", r"C:\plan.txt"], check=True, stdout=subprocess.DEVNULL,
+                 stderr=subprocess.DEVNULL, timeout=120)
+        for kind, fields in s.plants:
+            if kind == "program":
+                target = unix_path(prefix, fields[0])
+                os.makedirs(os.path.dirname(target), exist_ok=True)
+                shutil.copy(os.path.join(e2e_bin, f"idle_{fields[1]}.exe"), target)
+                background.append(subprocess.Popen([WINE, fields[0]], env=wine_env(prefix),
+                                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                                   stderr=subprocess.DEVNULL))
+            elif kind == "open":
+                background.append(subprocess.Popen([WINE, helper, "hold", fields[0]], env=wine_env(prefix),
+                                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                                   stderr=subprocess.DEVNULL))
+        if background:
+            time.sleep(2)
+        tool_dir = unix_path(prefix, scn.WINE_FOLDERS["ToolDir"])
+        cur_dir = unix_path(prefix, scn.WINE_FOLDERS["CurrentDir"])
+        os.makedirs(tool_dir, exist_ok=True)
+        os.makedirs(cur_dir, exist_ok=True)
+        shutil.copy(os.path.join(build, "ZTXCleanUp.exe"), tool_dir)
+        if s.companion == "real":
+            shutil.copy(os.path.join(build, "ztxins64.exe"), cur_dir)
+        elif s.companion in ("stub", "stub-fail"):
+            shutil.copy(os.path.join(e2e_bin, f"companion_{s.companion.replace('-', '_')}.exe"),
+                        os.path.join(cur_dir, "ztxins64.exe"))
+        in_file = os.path.join(work, f"{s.name}.in")
+        out_file = os.path.join(results, f"{s.name}.wine.out")
+        err_file = os.path.join(work, f"{s.name}.err")
+        with open(in_file, "wb") as f:
+            f.write(s.input.encode("cp932"))
+        started = time.monotonic()
+        hung = False
+        with open(in_file, "rb") as fin, open(out_file, "wb") as fout, open(err_file, "wb") as ferr:
+            try:
+                code = subprocess.run([WINE, scn.WINE_FOLDERS["ToolDir"] + r"\ZTXCleanUp.exe"],
+                                      env=wine_env(prefix), cwd=cur_dir, stdin=fin, stdout=fout,
+                                      stderr=ferr, timeout=TOOL_TIMEOUT).returncode
+            except subprocess.TimeoutExpired:
+                hung, code = True, None
+        seconds = time.monotonic() - started
+        with open(out_file, "rb") as f:
+            got = f.read()
+        checks = os.path.join(prefix, "drive_c", "check.txt")
+        with open(checks, "w", encoding="cp932") as f:
+            for _, kind, fields in s.checks:
+                f.write(plan_line(kind, fields))
+        result = run_wine(prefix, [helper, "check", r"C:\check.txt"], capture_output=True, timeout=120)
+        present = result.stdout.decode().split()
+    finally:
+        for p in background:
+            p.kill()
+        kill_prefix(prefix)
+        shutil.rmtree(prefix, ignore_errors=True)
+
+    problems = []
+    if hung:
+        problems.append(f"the tool did not end within {TOOL_TIMEOUT} s")
+    elif code != s.exit_code:
+        problems.append(f"exit code {code}, expected {s.exit_code}")
+    # The C runtime writes each "\n" of a text-mode stream as "\r\n".
+    want = s.output.encode("cp932").replace(b"\n", b"\r\n")
+    if got != want:
+        at = next((i for i in range(min(len(got), len(want))) if got[i] != want[i]), min(len(got), len(want)))
+        problems.append(f"output differs at byte {at}: got {got[at:at + 40]!r}, want {want[at:at + 40]!r}")
+    state_lines = []
+    for i, (fate, kind, fields) in enumerate(s.checks):
+        is_there = i < len(present) and present[i] == "1"
+        state_lines.append(f"{kind} {'|'.join(fields)} {'present' if is_there else 'absent'}")
+        if is_there != (fate == "kept"):
+            problems.append(f"{kind} {'|'.join(fields)} should be {fate}")
+    with open(os.path.join(results, f"{s.name}.wine.state"), "w", encoding="utf-8") as f:
+        f.write("".join(x + "\n" for x in state_lines))
+    if show:
+        print(f"--- {s.name}: console output (code page 932 decoded) ---")
+        print(got.decode("cp932", errors="replace").replace("\r\n", "\n"))
+        print("--- state after the run ---")
+        print("".join(f"  {fate:4} {line}\n" for (fate, _, _), line in zip(s.checks, state_lines)), end="")
+    return problems, seconds
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default="build/win64")
+    ap.add_argument("--results", default="build/scenario-results")
+    ap.add_argument("--show", action="store_true")
+    ap.add_argument("scenarios", nargs="+")
+    args = ap.parse_args()
+    os.makedirs(args.results, exist_ok=True)
+    passed = failed = 0
+    for path in args.scenarios:
+        s = scn.parse(path)
+        problems, seconds = run_scenario(s, os.path.abspath(args.build), os.path.abspath(args.results),
+                                         args.show)
+        if problems:
+            failed += 1
+            print(f"FAIL wine {s.name} ({seconds:.1f} s)")
+            for p in problems:
+                print(f"     {p}")
+        else:
+            passed += 1
+            print(f"ok   wine {s.name} ({seconds:.1f} s)")
+    print(f"wine: {passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,65 @@
+// Runs every end-to-end scenario of e2e/scenarios on the simulated Windows,
+// set up as the 64-bit Windows 7 of a new Wine prefix, with the 64-bit tool.
+// The same files drive the Wine harness (e2e/wine_run.py).
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "scenario.h"
+#include "support.h"
+
+namespace {
+
+std::string ScenarioDir() { return std::string(ZTX_SOURCE_DIR) + "/e2e/scenarios"; }
+
+std::vector<std::string> ScenarioFiles() {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(ScenarioDir().c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n.size() > 4 && n.compare(n.size() - 4, 4, ".scn") == 0) names.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Scenarios : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Scenarios, RunsOnSimulatedWindows) {
+  Scenario s = ParseScenario(ScenarioDir() + "/" + GetParam());
+  ScenarioResult r = RunScenarioOnHost(s);
+  for (const std::string& u : r.unsupported) GTEST_SKIP() << "not simulated yet: " << u;
+
+  mkdir((std::string(ZTX_SOURCE_DIR) + "/build").c_str(), 0755);
+  std::string results = std::string(ZTX_SOURCE_DIR) + "/build/scenario-results";
+  mkdir(results.c_str(), 0755);
+  std::ofstream(results + "/" + s.name + ".host.out", std::ios::binary) << r.output;
+  std::ofstream state(results + "/" + s.name + ".host.state");
+  for (const std::string& line : r.state_lines) state << line << "\n";
+
+  EXPECT_EQ(r.exit_code, s.exit_code);
+  EXPECT_EQ(r.output, Cp932(s.output)) << "scenario " << s.name << ": " << s.title;
+  for (size_t i = 0; i < s.checks.size(); ++i) {
+    const ScenarioCheck& c = s.checks[i];
+    EXPECT_EQ(r.present[i], !c.gone) << c.kind << " " << c.Joined() << " should be "
+                                     << (c.gone ? "gone" : "kept");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(All, Scenarios, ::testing::ValuesIn(ScenarioFiles()),
+                         [](const ::testing::TestParamInfo<std::string>& param_info) {
+                           std::string n = param_info.param.substr(0, param_info.param.size() - 4);
+                           for (char& c : n)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return n;
+                         });
+
+}  // namespace
