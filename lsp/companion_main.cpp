@@ -5,23 +5,42 @@
 
 namespace {
 
+const int kMaxLayered = 16;
+
+// The catalog ids of the product's layered entries, so that chains built on
+// them count as the product's even under another GUID.
+struct ProductIds {
+  DWORD ids[kMaxLayered];
+  int count;
+};
+
 // 1 when an entry of the product's LSP is listed, 0 when none is, -1 when the
 // catalog cannot be read (which must not pass for a clean catalog).
-int ProductListing(const CatalogApi& api) {
+int ProductListing(const CatalogApi& api, ProductIds* layered) {
   CVLLspSetup setup(api);
   if (!setup.EnumerateProviders()) return -1;
-  for (int i = 0; i < setup.ProviderCount; ++i)
-    if (IsSameGuid(setup.Providers[i].ProviderId, ProductLspGuid)) return 1;
-  return 0;
+  int listed = 0;
+  for (int i = 0; i < setup.ProviderCount; ++i) {
+    const WSAPROTOCOL_INFOW& e = setup.Providers[i];
+    bool product = IsSameGuid(e.ProviderId, ProductLspGuid);
+    if (product && e.ProtocolChain.ChainLen == LAYERED_PROTOCOL && layered->count < kMaxLayered)
+      layered->ids[layered->count++] = e.dwCatalogEntryId;
+    for (int k = 0; k < layered->count && !product; ++k)
+      product = e.ProtocolChain.ChainLen > 1 && e.ProtocolChain.ChainEntries[0] == layered->ids[k];
+    if (product) listed = 1;
+  }
+  return listed;
 }
 
 // Removes the product's LSP from one catalog; true when none of it is left.
 bool CleanCatalog(const CatalogApi& api) {
+  ProductIds layered = {{0}, 0};
+  if (ProductListing(api, &layered) == 0) return true;
   {
     CVLLspSetup setup(api);
     setup.RemoveAllLayered(&ProductLspGuid);
   }
-  return ProductListing(api) == 0;
+  return ProductListing(api, &layered) == 0;
 }
 
 }  // namespace
