@@ -233,6 +233,7 @@ DWORD AddProcess(const ProcessSpec& spec) {
   p.path = spec.path;
   p.exe_name = spec.exe_name.empty() ? spec.path : spec.exe_name;
   p.can_open = spec.can_open;
+  p.denied_access = spec.denied_access;
   p.open_error = spec.open_error;
   p.modules_readable = spec.modules_readable;
   p.can_terminate = spec.can_terminate;
@@ -273,7 +274,7 @@ HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid) {
     S().last_error = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
-  if (!p->can_open) {
+  if (!p->can_open || (access & p->denied_access) != 0) {
     S().last_error = p->open_error;
     return nullptr;
   }

@@ -75,6 +75,7 @@ struct SimProcess {
   bool running = true;
   DWORD exit_code = STILL_ACTIVE;
   bool can_open = true;         // OpenProcess succeeds
+  DWORD denied_access = 0;      // OpenProcess refuses these rights (open_error)
   DWORD open_error = ERROR_ACCESS_DENIED;
   bool modules_readable = true; // EnumProcessModules succeeds
   bool can_terminate = true;

@@ -39,6 +39,7 @@ struct ProcessSpec {
   std::string exe_name;  // what the toolhelp snapshot reports; "" = path
   DWORD pid = kNextPid;  // kNextPid picks the next free id
   bool can_open = true;
+  DWORD denied_access = 0;  // OpenProcess refuses a request for any of these
   DWORD open_error = ERROR_ACCESS_DENIED;
   bool modules_readable = true;
   bool can_terminate = true;
