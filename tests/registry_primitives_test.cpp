@@ -207,3 +207,18 @@ TEST(PurgeRegSubkeys64, EndsAndReportsFailureWhenASubkeyStays) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RegistryViews, DeletionsThroughTheRootFollowTheToolsView) {
+  // The 32-bit tool on 64-bit Windows deletes in SOFTWARE\Wow6432Node.
+  sim::Reset(sim::Windows::Win7, true);
+  sim::RegCreate("HKLM\\SOFTWARE\\Wow6432Node\\Varlume\\ZTX\\Sub");
+  sim::RegCreate("HKLM\\SOFTWARE\\Varlume\\ZTX");
+  RegDeleteDepth = 0;
+  EXPECT_EQ(DeleteRegKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varlume\\ZTX"), 1);
+  EXPECT_FALSE(sim::RegExists("HKLM\\SOFTWARE\\Wow6432Node\\Varlume\\ZTX"));
+  EXPECT_TRUE(sim::RegExists("HKLM\\SOFTWARE\\Varlume\\ZTX"));
+}
+
+}  // namespace

@@ -291,25 +291,27 @@ LSTATUS SHEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size) {
   return EnumKey(key, index, name, name_size);
 }
 
+// The parent of the named subkey, found through the handle's view so that a
+// 32-bit program on 64-bit Windows reaches SOFTWARE\Wow6432Node.
 static RegNode* ParentOf(HKEY key, LPCSTR subkey, std::string* leaf, LSTATUS* status) {
-  RegNode* base = SimRegNodeOf(key, 0, status);
-  if (base == nullptr) return nullptr;
+  std::vector<std::string> logical;
+  bool view32 = false;
+  REGSAM access = 0;
+  if (!HandleView(key, &logical, &view32, &access)) {
+    *status = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
   std::vector<std::string> parts = SplitPath(subkey ? subkey : "");
   if (parts.empty()) {
     *status = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
-  RegNode* node = base;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    auto it = node->subkeys.find(Upper(parts[i]));
-    if (it == node->subkeys.end()) {
-      *status = ERROR_FILE_NOT_FOUND;
-      return nullptr;
-    }
-    node = it->second.get();
-  }
-  *leaf = Upper(parts.back());
-  if (node->subkeys.count(*leaf) == 0) {
+  for (const std::string& p : parts) logical.push_back(p);
+  std::vector<std::string> phys = ToPhysical(logical, view32);
+  *leaf = Upper(phys.back());
+  phys.pop_back();
+  RegNode* node = RegFind(phys);
+  if (node == nullptr || node->subkeys.count(*leaf) == 0) {
     *status = ERROR_FILE_NOT_FOUND;
     return nullptr;
   }
