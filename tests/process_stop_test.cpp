@@ -6,6 +6,7 @@
 
 #include "process/stop.h"
 #include "simwin/machine_process.h"
+#include "support.h"
 
 namespace {
 
@@ -326,5 +327,21 @@ TEST(ProductProcess, ReleasesEverythingWhicheverCallFails) {
     ExpectBystandersRunning(bystanders);
     ExpectAllReleased();
     if (sim::FaultsFired() == 0) break;
+  }
+}
+
+TEST(ProductProcess, StoppedByAConfirmedRunAndNotByACancelledOne) {
+  for (const char* answer : {"n\n", "y\n"}) {
+    SCOPED_TRACE(answer);
+    sim::Reset(sim::Windows::WinXP);
+    sim::SetConsole(false);
+    sim::QueueKey('x');
+    std::vector<DWORD> bystanders = PlantBystanders();
+    DWORD pid = PlantProgram(std::string(kProductDir) + "ztxblk.exe", "Varlume");
+    RunResult r = RunTool(answer);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(sim::IsRunning(pid), answer[0] == 'n');
+    EXPECT_EQ(r.out.find("Error"), std::string::npos);
+    ExpectBystandersRunning(bystanders);
   }
 }
