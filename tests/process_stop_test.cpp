@@ -121,7 +121,7 @@ TEST(ProductProcess, SixteenBitTaskIsLeftAloneAndItsFileNotRead) {
   sim::Reset(sim::Windows::WinXP);
   std::string task_file = std::string(kProductDir) + "ztxcfg.exe";
   sim::SetVersionResource(task_file, sim::MakerVersion("Varlume"));
-  sim::ProcessSpec host;
+  sim::PlantedProcess host;
   host.path = "NTVDM.EXE";
   host.tasks = {{0x2b7e, task_file}};
   DWORD pid = sim::AddProcess(host);
@@ -276,17 +276,17 @@ TEST(ProductProcess, FailureOnOneIsPrintedAndTheOthersAreStillStopped) {
   sim::SetVersionResource(dir + "ztxcfg.exe", sim::MakerVersion("Varlume"));
   sim::SetVersionResource(dir + "ztxblk.exe", sim::MakerVersion("Varlume"));
   DWORD first = sim::AddProcess(dir + "ztxcfg.exe");
-  sim::ProcessSpec locked;
+  sim::PlantedProcess locked;
   locked.path = dir + "ztxblk.exe";
   locked.denied_access = PROCESS_TERMINATE;
   locked.open_error = ERROR_ACCESS_DENIED;
   DWORD unopenable = sim::AddProcess(locked);
-  sim::ProcessSpec stubborn;
+  sim::PlantedProcess stubborn;
   stubborn.path = dir + "ztxcfg.exe";
   stubborn.can_terminate = false;
   stubborn.terminate_error = 31;
   DWORD unstoppable = sim::AddProcess(stubborn);
-  sim::ProcessSpec odd = locked;
+  sim::PlantedProcess odd = locked;
   odd.open_error = 12345;  // no system text
   DWORD textless = sim::AddProcess(odd);
   DWORD last = sim::AddProcess(dir + "ztxblk.exe");
@@ -317,7 +317,7 @@ TEST(ProductProcess, ReleasesEverythingWhicheverCallFails) {
     sim::Reset(sim::Windows::WinXP);
     std::vector<DWORD> bystanders = PlantBystanders();
     PlantProgram(std::string(kProductDir) + "ztxcfg.exe", "Varlume");
-    sim::ProcessSpec locked;
+    sim::PlantedProcess locked;
     locked.path = std::string(kProductDir) + "ztxblk.exe";
     locked.denied_access = PROCESS_TERMINATE;
     sim::SetVersionResource(locked.path, sim::MakerVersion("Varlume"));

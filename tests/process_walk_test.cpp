@@ -50,7 +50,7 @@ std::vector<std::string> ArgsOf(const std::string& name) {
 }
 
 DWORD AddHost(const std::string& path, std::vector<std::pair<WORD, std::string>> tasks) {
-  sim::ProcessSpec s;
+  sim::PlantedProcess s;
   s.path = path;
   s.tasks = std::move(tasks);
   return sim::AddProcess(s);
@@ -60,18 +60,18 @@ DWORD AddHost(const std::string& path, std::vector<std::pair<WORD, std::string>>
 
 TEST(ProcessWalkNt, VisitsEachProcessInListOrderWithItsPathOrEmpty) {
   sim::Reset(sim::Windows::WinXP);
-  sim::ProcessSpec idle;
+  sim::PlantedProcess idle;
   idle.pid = 0;
   idle.can_open = false;
   idle.open_error = ERROR_INVALID_PARAMETER;
   sim::AddProcess(idle);
-  sim::ProcessSpec system;  // opens, but its module list cannot be read
+  sim::PlantedProcess system;  // opens, but its module list cannot be read
   system.pid = 4;
   system.path = "System";
   system.modules_readable = false;
   sim::AddProcess(system);
   DWORD explorer = sim::AddProcess("C:\\WINDOWS\\explorer.exe");
-  sim::ProcessSpec locked;
+  sim::PlantedProcess locked;
   locked.path = "C:\\WINDOWS\\system32\\csrss.exe";
   locked.can_open = false;
   DWORD csrss = sim::AddProcess(locked);
@@ -263,7 +263,7 @@ TEST(ProcessWalk, UnsupportedWindowsOrFailedVersionQueryLoadsNothing) {
 
 TEST(ProcessWalk9x, VisitsSnapshotEntriesWithTheSizeSetBeforeEveryCall) {
   sim::Reset(sim::Windows::Win98);
-  sim::ProcessSpec kernel;
+  sim::PlantedProcess kernel;
   kernel.exe_name = "C:\\WINDOWS\\SYSTEM\\KERNEL32.DLL";
   DWORD k = sim::AddProcess(kernel);
   DWORD explorer = sim::AddProcess("C:\\WINDOWS\\EXPLORER.EXE");

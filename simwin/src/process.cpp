@@ -220,33 +220,33 @@ void SetVersionResource(const std::string& path, const VersionResource& resource
   n->version_block = Serialise(resource);
 }
 
-DWORD AddProcess(const ProcessSpec& spec) {
+DWORD AddProcess(const PlantedProcess& planted) {
   State& st = S();
   SimProcess p;
-  if (spec.pid == kNextPid) {
+  if (planted.pid == kNextPid) {
     while (FindProcess(st.next_pid) != nullptr) st.next_pid += 4;
     p.pid = st.next_pid;
     st.next_pid += 4;
   } else {
-    p.pid = spec.pid;
+    p.pid = planted.pid;
   }
-  p.path = spec.path;
-  p.exe_name = spec.exe_name.empty() ? spec.path : spec.exe_name;
-  p.can_open = spec.can_open;
-  p.denied_access = spec.denied_access;
-  p.open_error = spec.open_error;
-  p.modules_readable = spec.modules_readable;
-  p.can_terminate = spec.can_terminate;
-  p.terminate_error = spec.terminate_error;
-  for (const auto& t : spec.tasks) p.tasks.push_back({t.first, t.second});
+  p.path = planted.path;
+  p.exe_name = planted.exe_name.empty() ? planted.path : planted.exe_name;
+  p.can_open = planted.can_open;
+  p.denied_access = planted.denied_access;
+  p.open_error = planted.open_error;
+  p.modules_readable = planted.modules_readable;
+  p.can_terminate = planted.can_terminate;
+  p.terminate_error = planted.terminate_error;
+  for (const auto& t : planted.tasks) p.tasks.push_back({t.first, t.second});
   st.processes.push_back(p);
   return p.pid;
 }
 
 DWORD AddProcess(const std::string& path) {
-  ProcessSpec spec;
-  spec.path = path;
-  return AddProcess(spec);
+  PlantedProcess planted;
+  planted.path = path;
+  return AddProcess(planted);
 }
 
 bool IsRunning(DWORD pid) {

@@ -34,7 +34,7 @@ void SetVersionResource(const std::string& path, const VersionResource& resource
 // ---------------------------------------------------------------- processes
 constexpr DWORD kNextPid = 0xFFFFFFFFu;
 
-struct ProcessSpec {
+struct PlantedProcess {
   std::string path;      // what GetModuleFileNameExA reports; "" = unreadable
   std::string exe_name;  // what the toolhelp snapshot reports; "" = path
   DWORD pid = kNextPid;  // kNextPid picks the next free id
@@ -48,7 +48,7 @@ struct ProcessSpec {
 };
 
 // Starts a process (listed after the ones already running); gives its id.
-DWORD AddProcess(const ProcessSpec& spec);
+DWORD AddProcess(const PlantedProcess& planted);
 // Shorthand: a process with that module path.
 DWORD AddProcess(const std::string& path);
 bool IsRunning(DWORD pid);
