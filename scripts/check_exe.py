@@ -1,14 +1,23 @@
 #!/usr/bin/python3
 """Checks the 32-bit ZTXCleanUp.exe: machine, subsystem, imports, manifest and
-version resource. usage: check_exe.py EXE EXPORT_LIST"""
+version resource. Every import must be listed in every export list given (one
+per Windows the tool supports, e.g. Windows 98 and Windows 2000), and none may
+be an entry point that the tool looks up by name at run time.
+
+usage: check_exe.py EXE EXPORT_LIST [EXPORT_LIST...]"""
 
 import os
+import re
 import sys
 
 import pefile  # Debian package python3-pefile
 
+SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SOURCE_DIRS = ["common", "driver", "files", "lsp", "process", "registry", "companion"]
+
 # Looked up by name at run time: older Windows lacks them, so importing one
-# would stop the tool from loading there.
+# would stop the tool from loading there. The sources are scanned for more
+# (BOUND_BY_NAME); this list stays as a floor should the scan ever miss one.
 BY_NAME = {
     "IsWow64Process", "GetNativeSystemInfo", "Wow64DisableWow64FsRedirection",
     "Wow64RevertWow64FsRedirection", "CreateToolhelp32Snapshot", "Process32First", "Process32Next",
@@ -17,6 +26,94 @@ BY_NAME = {
     "InitializeAcl", "InitializeSecurityDescriptor", "LookupAccountNameA", "SetSecurityDescriptorDacl",
     "SetFileSecurityA", "WSCEnumProtocols32", "WSCGetProviderPath32", "WSCDeinstallProvider32",
 }
+# BindProc<Type>(module, "Name") and GetProcAddress(module, "Name"), also when
+# the call is split over lines or the module argument is itself a call.
+BINDING_CALL = re.compile(r"\b(?:BindProc\s*<[^<>]*>|GetProcAddress)\s*\(")
+NAME_ARGUMENT = re.compile(r',\s*"(\w+)"\s*$')
+
+
+def names_bound_in_text(text):
+    """The literal names of every binding call in a source text."""
+    names = []
+    for m in BINDING_CALL.finditer(text):
+        depth, at = 1, m.end()
+        while at < len(text) and depth:
+            depth += {"(": 1, ")": -1}.get(text[at], 0)
+            at += 1
+        arg = NAME_ARGUMENT.search(text[m.end():at - 1])
+        if arg:  # a name passed in a variable is bound elsewhere with its literal
+            names.append(arg.group(1))
+    return names
+
+
+def names_bound_in_sources(root=SOURCE_ROOT):
+    """Entry-point names the sources look up by name, with the first file that does."""
+    found = {}
+    for folder in SOURCE_DIRS:
+        for dirpath, _, files in os.walk(os.path.join(root, folder)):
+            for f in sorted(files):
+                if f.endswith((".cpp", ".h")):
+                    path = os.path.join(dirpath, f)
+                    with open(path, encoding="utf-8") as src:
+                        for name in names_bound_in_text(src.read()):
+                            found.setdefault(name, os.path.relpath(path, root))
+    return found
+
+
+def read_export_list(path):
+    """{dll in lower case: set of names} of one list."""
+    allowed = {}
+    with open(path) as f:
+        for line in f:
+            if line.strip() and not line.startswith("#"):
+                dll, *names = line.split()
+                allowed.setdefault(dll.lower(), set()).update(names)
+    return allowed
+
+
+def windows_of(list_path):
+    """The Windows a list names: "win2000-exports.txt" -> "Windows 2000"."""
+    m = re.match(r"win(\w+?)-exports", os.path.basename(list_path))
+    return f"Windows {m.group(1)}" if m else os.path.basename(list_path)
+
+
+def check_imports(imports, lists, by_name):
+    """imports: [(dll, name)]; lists: [(label, allowed)]. Gives the problems
+    and, per list, how many imports it holds."""
+    problems = []
+    held = [0] * len(lists)
+    for dll, name in imports:
+        if name in by_name:
+            problems.append(f"imports {dll}!{name}, which must be looked up by name")
+        for i, (label, allowed) in enumerate(lists):
+            if name in allowed.get(dll.lower(), set()):
+                held[i] += 1
+            else:
+                problems.append(f"imports {dll}!{name}, not known to exist on {label}")
+    return problems, held
+
+
+def self_check():
+    """Known answers for the scanner and the import rule, so that a broken
+    check fails instead of passing everything."""
+    sample = (
+        'auto a = BindProc<AFn>(GetModuleHandleA("kernel32"), "IsWow64Process");\n'
+        '  b(BindProc<BFn>(m,\n      "InitializeSecurityDescriptor")),\n'
+        'FARPROC p = GetProcAddress(module, name);\n'
+        'FARPROC q = GetProcAddress(ws2.Get(), "WSCEnumProtocols32");\n')
+    problems = []
+    got = names_bound_in_text(sample)
+    if got != ["IsWow64Process", "InitializeSecurityDescriptor", "WSCEnumProtocols32"]:
+        problems.append(f"self-check: source scan gives {got}")
+    lists = [("A", {"k.dll": {"F", "G"}}), ("B", {"k.dll": {"F"}})]
+    found, held = check_imports([("K.dll", "F"), ("K.dll", "G"), ("K.dll", "H")], lists, {"H"})
+    want = ["imports K.dll!G, not known to exist on B", "imports K.dll!H, which must be looked up by name",
+            "imports K.dll!H, not known to exist on A", "imports K.dll!H, not known to exist on B"]
+    if sorted(found) != sorted(want) or held != [2, 1]:
+        problems.append(f"self-check: import rule gives {found}, {held}")
+    return problems
+
+
 VERSION_FIELDS = {
     "CompanyName": "Varlume", "FileDescription": "ZTXCleanUp", "FileVersion": "2, 3, 0, 6",
     "InternalName": "ZTXCleanUp", "OriginalFilename": "ZTXCleanUp.exe", "ProductName": "ZTXCleanUp",
@@ -29,15 +126,17 @@ MANIFEST_PARTS = [
 
 
 def main():
-    exe, export_list = sys.argv[1], sys.argv[2]
-    allowed = {}
-    with open(export_list) as f:
-        for line in f:
-            if line.strip() and not line.startswith("#"):
-                dll, *names = line.split()
-                allowed.setdefault(dll.lower(), set()).update(names)
+    if len(sys.argv) < 3:
+        print(__doc__.strip().splitlines()[-1], file=sys.stderr)
+        return 2
+    exe, list_paths = sys.argv[1], sys.argv[2:]
+    lists = [(windows_of(p), read_export_list(p)) for p in list_paths]
+    bound = names_bound_in_sources()
+    by_name = BY_NAME | set(bound)
     pe = pefile.PE(exe)
-    problems = []
+    problems = self_check()
+    if not bound:
+        problems.append("no entry point looked up by name found in the sources; the scan is broken")
     if pe.FILE_HEADER.Machine != 0x14C:
         problems.append(f"machine {pe.FILE_HEADER.Machine:#x}, not i386")
     oh = pe.OPTIONAL_HEADER
@@ -45,16 +144,14 @@ def main():
         problems.append(f"subsystem {oh.Subsystem}, not the console")
     if (oh.MajorSubsystemVersion, oh.MinorSubsystemVersion) != (4, 0):
         problems.append(f"subsystem version {oh.MajorSubsystemVersion}.{oh.MinorSubsystemVersion}, not 4.0")
-    count = 0
-    for entry in pe.DIRECTORY_ENTRY_IMPORT:
+    imports = []
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
         dll = entry.dll.decode()
         for imp in entry.imports:
-            name = imp.name.decode() if imp.name else f"#{imp.ordinal}"
-            count += 1
-            if name in BY_NAME:
-                problems.append(f"imports {dll}!{name}, which must be looked up by name")
-            elif name not in allowed.get(dll.lower(), set()):
-                problems.append(f"imports {dll}!{name}, not known to exist on Windows 98")
+            imports.append((dll, imp.name.decode() if imp.name else f"#{imp.ordinal}"))
+    import_problems, held = check_imports(imports, lists, by_name)
+    problems += import_problems
+    count = len(imports)
     manifest = None
     strings = {}
     for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
@@ -76,6 +173,11 @@ def main():
     name = os.path.basename(exe)
     for p in problems:
         print(f"FAIL {name}: {p}")
+    for (label, _), n in zip(lists, held):
+        print(f"{name}: {n} of {count} imports exported by {label}")
+    imported_by_name = sorted({n for _, n in imports} & by_name)
+    print(f"{name}: {len(by_name)} entry points looked up by name ({len(bound)} found in the sources), "
+          f"{len(imported_by_name)} of them imported")
     print(f"{name}: {count} imports checked; {len(problems)} problems")
     print(f"exe-check: {0 if problems else 1} passed, {1 if problems else 0} failed")
     return 1 if problems else 0
