@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the three builds: build/host (logic on the simulated Windows, tests,
 # sanitizers), build/win32 (the product) and build/win64 (the 64-bit tool for
-# Wine, the companion and the end-to-end programs). Then fills dist/.
+# Wine, the companion and the end-to-end programs). Then fills dist/: the
+# 32-bit tool, the 64-bit companion and the administrators' text.
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -16,4 +17,16 @@ done
 mkdir -p dist
 cp build/win32/ZTXCleanUp.exe dist/
 if [ -f build/win64/ztxins64.exe ]; then cp build/win64/ztxins64.exe dist/; fi
-if [ -d docs/dist ]; then cp docs/dist/* dist/; fi
+# The administrators' text is kept in UTF-8; dist/ gets it in code page 932
+# with CRLF line ends, which the Notepad of every supported Windows reads.
+# iconv refuses a character that code page 932 lacks, and the way back must
+# give the source again, so nothing is lost on the way.
+if [ -f docs/dist/README.txt ]; then
+  iconv -f UTF-8 -t CP932 docs/dist/README.txt >dist/README.txt.cp932
+  LC_ALL=C sed 's/$/\r/' dist/README.txt.cp932 >dist/README.txt
+  rm dist/README.txt.cp932
+  if ! iconv -f CP932 -t UTF-8 dist/README.txt | tr -d '\r' | cmp -s - docs/dist/README.txt; then
+    echo "dist/README.txt does not convert back to docs/dist/README.txt" >&2
+    exit 1
+  fi
+fi
