@@ -29,8 +29,29 @@ MACROS = {
     "@dots": ".....",
 }
 
-PLANT_KINDS = {"key", "value", "dir", "file", "open", "program"}
+PLANT_KINDS = {"key", "value", "dir", "file", "open", "deny-delete", "program"}
+PROGRAM_KINDS = {"maker", "other", "fallback"}
 CHECK_KINDS = {"key", "value", "path", "process"}
+
+
+class Run:
+    """One run of the tool: what is typed, what it must print, how it ends."""
+
+    def __init__(self):
+        self.input = ""
+        self.output = ""   # UTF-8 text; "\n" as written by the tool
+        self.exit_code = 0
+
+
+class Difference:
+    """Where Wine is known to differ from Windows: an output line (1-based,
+    counted over the output of every run) or one check, left out of the
+    comparison."""
+
+    def __init__(self, kind, fields, reason):
+        self.kind = kind       # "line" or a check kind
+        self.fields = fields   # [line number] or the check's fields
+        self.reason = reason
 
 
 class Scenario:
@@ -38,13 +59,34 @@ class Scenario:
         self.path = path
         self.name = os.path.splitext(os.path.basename(path))[0]
         self.title = ""
-        self.input = ""
         self.companion = "none"
         self.plants = []   # (kind, [fields])
-        self.output = ""   # UTF-8 text; "\n" as written by the tool
-        self.exit_code = 0
-        self.checks = []   # (fate, kind, [fields]) fate: gone/kept
-        self.differs = []  # what Wine is known to do differently
+        self.runs = [Run()]
+        self.checks = []   # (fate, kind, [fields]) fate: gone/kept, judged after the last run
+        self.differs = []  # Difference: what Wine is known to do differently
+
+    @property
+    def output(self):
+        return "".join(r.output for r in self.runs)
+
+    def differing_lines(self):
+        return {int(d.fields[0]) for d in self.differs if d.kind == "line"}
+
+    def differs_on(self, kind, fields):
+        return any(d.kind == kind and d.fields == fields for d in self.differs)
+
+
+def first_difference(a, b):
+    """The offset of the first byte where a and b differ (the shorter length
+    when one is the start of the other)."""
+    return next((i for i in range(min(len(a), len(b))) if a[i] != b[i]), min(len(a), len(b)))
+
+
+def without_lines(data, numbers, newline=b"\n"):
+    """The bytes without the given lines (1-based), each line with its end."""
+    lines = data.split(newline)
+    kept = [line for i, line in enumerate(lines, 1) if i not in numbers]
+    return newline.join(kept)
 
 
 def unescape(text):
@@ -67,7 +109,9 @@ def parse(path):
             if word == "title":
                 s.title = rest
             elif word == "input":
-                s.input += unescape(rest)
+                s.runs[-1].input += unescape(rest)
+            elif word == "next-run":
+                s.runs.append(Run())
             elif word == "companion":
                 if rest not in ("none", "stub", "stub-fail", "real"):
                     raise ValueError(f"{where}: companion is none, stub, stub-fail or real")
@@ -76,18 +120,30 @@ def parse(path):
                 kind, _, fields = rest.partition(" ")
                 if kind not in PLANT_KINDS:
                     raise ValueError(f"{where}: unknown plant kind {kind}")
-                s.plants.append((kind, [expand(x) for x in fields.split("|")]))
+                values = [expand(x) for x in fields.split("|")]
+                if kind == "program" and (len(values) != 2 or values[1] not in PROGRAM_KINDS):
+                    raise ValueError(f"{where}: plant program PATH|maker, |other or |fallback")
+                s.plants.append((kind, values))
             elif word == "out":
-                s.output += MACROS[rest] if rest in MACROS else unescape(rest)
+                s.runs[-1].output += MACROS[rest] if rest in MACROS else unescape(rest)
             elif word == "exit":
-                s.exit_code = int(rest)
+                s.runs[-1].exit_code = int(rest)
             elif word in ("gone", "kept"):
                 kind, _, fields = rest.partition(" ")
                 if kind not in CHECK_KINDS:
                     raise ValueError(f"{where}: unknown check kind {kind}")
                 s.checks.append((word, kind, [expand(x) for x in fields.split("|")]))
             elif word == "differs":
-                s.differs.append(rest)
+                what, sep, reason = rest.partition(" -- ")
+                kind, _, fields = what.partition(" ")
+                if not sep or (kind != "line" and kind not in CHECK_KINDS):
+                    raise ValueError(f"{where}: differs line N -- REASON, or differs KIND FIELDS -- REASON")
+                values = [fields] if kind == "line" else [expand(x) for x in fields.split("|")]
+                if kind == "line" and not fields.isdigit():
+                    raise ValueError(f"{where}: differs line takes a line number")
+                if kind != "line" and not any(c[1] == kind and c[2] == values for c in s.checks):
+                    raise ValueError(f"{where}: differs names no check above it")
+                s.differs.append(Difference(kind, values, reason))
             else:
                 raise ValueError(f"{where}: unknown directive {word}")
     return s

@@ -5,6 +5,6 @@
 set -e
 cd "$(dirname "$0")/.."
 scripts/build.sh
-/usr/bin/python3 e2e/wine_run.py --build build/win64 --show --no-check e2e/demo.scn
+/usr/bin/python3 e2e/wine_run.py --build build/win64 --show --no-check e2e/scenarios/full-install.scn
 echo
 echo "The package for administrators is in dist/ (see dist/README.txt when present)."

@@ -4,7 +4,10 @@
 #include <map>
 #include <stdexcept>
 
+#include "lsp/companion_main.h"
 #include "simwin/machine.h"
+#include "simwin/machine_process.h"
+#include "simwin/machine_shell.h"
 #include "support.h"
 
 namespace {
@@ -82,8 +85,55 @@ std::vector<std::string> Fields(const std::string& s) {
   }
 }
 
+// The programs that run in a new Wine prefix; they carry no version resource
+// the tool would look at.
+const char* const kWineProcesses[] = {"services.exe", "winedevice.exe", "plugplay.exe",
+                                      "svchost.exe", "rpcss.exe", "winedevice.exe"};
+
+// Company names of the version resources of e2e/programs/idle_*.rc.
+const char kMakerCompany[] = "Varlume Software Inc.";
+const char kOtherCompany[] = "Northwind Filters";
+
+sim::VersionResource ProgramVersion(const std::string& kind) {
+  if (kind == "maker") return sim::MakerVersion(kMakerCompany, 0x0411, 0x04b0);
+  if (kind == "other") return sim::MakerVersion(kOtherCompany, 0x0409, 0x04b0);
+  if (kind == "fallback") {
+    sim::VersionResource r;
+    r.has_translation_list = false;
+    r.tables.push_back({0x0411, 0x03a4, {{"CompanyName", kMakerCompany}, {"FileVersion", "1, 0, 0, 1"}}});
+    return r;
+  }
+  throw std::runtime_error("unknown program kind " + kind);
+}
+
+// What e2e/programs/companion_stub.cpp and our companion do when the tool
+// starts them: the stand-ins leave a file that tells their arguments.
+sim::ProgramHandler Companion(const std::string& kind) {
+  if (kind == "real") {
+    return [](const std::string& parameters) {
+      std::string name = "ztxins64.exe";
+      std::vector<std::string> words;
+      size_t at = 0;
+      while ((at = parameters.find_first_not_of(' ', at)) != std::string::npos) {
+        size_t end = parameters.find(' ', at);
+        words.push_back(parameters.substr(at, end - at));
+        at = end;
+      }
+      std::vector<char*> argv = {name.data()};
+      for (std::string& w : words) argv.push_back(w.data());
+      return static_cast<DWORD>(CompanionMain(static_cast<int>(argv.size()), argv.data()));
+    };
+  }
+  DWORD code = kind == "stub-fail" ? 3 : 0;
+  return [code](const std::string& parameters) {
+    sim::MkFile(Folders().at("CurrentDir") + (parameters == "-f" ? "\\companion ran with -f"
+                                                                 : "\\companion ran with other arguments"));
+    return code;
+  };
+}
+
 // Wine's prefix as a 64-bit program sees it.
-void SetUpLikeWine() {
+void SetUpLikeWine(std::map<std::string, DWORD>* running) {
   sim::Reset(sim::Windows::Win7, true, true);
   sim::SetConsole(false);
   sim::SetSystemDirs(Folders().at("WinDir"), Folders().at("SystemDir"));
@@ -93,9 +143,19 @@ void SetUpLikeWine() {
   sim::SetSpecialFolder(CSIDL_PROGRAMS, "C:\\users\\root\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs");
   sim::MkDir(Folders().at("ToolDir"));
   sim::SetCurrentDir(Folders().at("CurrentDir"));
+  for (const char* name : kWineProcesses) {
+    std::string path = Folders().at("SystemDir") + "\\" + name;
+    (*running)[path] = sim::AddProcess(path);
+  }
 }
 
 }  // namespace
+
+std::string Scenario::Output() const {
+  std::string r;
+  for (const ScenarioRun& run : runs) r += run.output;
+  return r;
+}
 
 std::string ScenarioItem::Joined() const {
   std::string r;
@@ -107,6 +167,7 @@ Scenario ParseScenario(const std::string& path) {
   std::ifstream in(path);
   if (!in) throw std::runtime_error("cannot read " + path);
   Scenario s;
+  s.runs.emplace_back();
   size_t slash = path.rfind('/');
   s.name = path.substr(slash + 1, path.size() - slash - 5);
   std::string line;
@@ -119,18 +180,23 @@ Scenario ParseScenario(const std::string& path) {
     std::string kind = rest.substr(0, rest.find(' '));
     std::string fields = rest.find(' ') == std::string::npos ? "" : rest.substr(rest.find(' ') + 1);
     if (word == "title") s.title = rest;
-    else if (word == "input") s.input += Unescape(rest);
+    else if (word == "input") s.runs.back().input += Unescape(rest);
+    else if (word == "next-run") s.runs.emplace_back();
     else if (word == "companion") s.companion = rest;
     else if (word == "plant") s.plants.push_back(ScenarioItem{kind, Fields(fields)});
-    else if (word == "out") s.output += rest[0] == '@' ? Macro(rest) : Unescape(rest);
-    else if (word == "exit") s.exit_code = std::stoi(rest);
+    else if (word == "out") s.runs.back().output += rest[0] == '@' ? Macro(rest) : Unescape(rest);
+    else if (word == "exit") s.runs.back().exit_code = std::stoi(rest);
     else if (word == "gone" || word == "kept") {
       ScenarioCheck c;
       c.kind = kind;
       c.fields = Fields(fields);
       c.gone = word == "gone";
       s.checks.push_back(c);
-    } else if (word == "differs") s.differs.push_back(rest);
+    } else if (word == "differs") {
+      std::string what = rest.substr(0, rest.find(" -- "));
+      size_t space = what.find(' ');
+      s.differs.push_back(ScenarioItem{what.substr(0, space), Fields(what.substr(space + 1))});
+    }
     else throw std::runtime_error(path + ": unknown directive " + word);
   }
   return s;
@@ -138,31 +204,44 @@ Scenario ParseScenario(const std::string& path) {
 
 ScenarioResult RunScenarioOnHost(const Scenario& s) {
   ScenarioResult r;
-  SetUpLikeWine();
+  std::map<std::string, DWORD> programs;
+  SetUpLikeWine(&programs);
   for (const ScenarioItem& p : s.plants) {
     const std::string& a = p.fields.at(0);
     if (p.kind == "key") sim::RegCreate(a);
     else if (p.kind == "value") sim::RegSetString(a, p.fields.at(1), p.fields.size() > 2 ? p.fields[2] : "");
     else if (p.kind == "dir") sim::MkDir(a);
     else if (p.kind == "file") sim::MkFile(a);
-    else if (p.kind == "open") {
+    else if (p.kind == "deny-delete") {
+      sim::MkDir(a);
+      sim::SetDenyDeleteAcl(a);
+    } else if (p.kind == "open") {
       sim::MkFile(a);
       sim::SetInUse(a);
-    } else r.unsupported.push_back("plant " + p.kind);
+    } else if (p.kind == "program") {
+      sim::SetVersionResource(a, ProgramVersion(p.fields.at(1)));
+      programs[a] = sim::AddProcess(a);
+    } else throw std::runtime_error("cannot plant " + p.kind);
   }
   if (s.companion != "none") {
-    // Until the shell can start programs, a companion stand-in is a file only.
-    sim::MkFile(Folders().at("CurrentDir") + "\\ztxins64.exe");
+    std::string companion = Folders().at("CurrentDir") + "\\ztxins64.exe";
+    sim::MkFile(companion);
+    sim::RegisterProgram(companion, Companion(s.companion));
   }
-  RunResult run = RunTool(s.input);
-  r.exit_code = run.exit_code;
-  r.output = run.out;
+  for (const ScenarioRun& run : s.runs) {
+    RunResult done = RunTool(run.input);
+    r.exit_codes.push_back(done.exit_code);
+    r.output += done.out;
+  }
   for (const ScenarioCheck& c : s.checks) {
     bool present = false;
     if (c.kind == "key") present = sim::RegExists(c.fields.at(0));
     else if (c.kind == "value") present = sim::RegValueExists(c.fields.at(0), c.fields.at(1));
     else if (c.kind == "path") present = sim::Exists(c.fields.at(0));
-    else r.unsupported.push_back("check " + c.kind);
+    else if (c.kind == "process") {
+      auto it = programs.find(c.fields.at(0));
+      present = it != programs.end() && sim::IsRunning(it->second);
+    } else throw std::runtime_error("cannot check " + c.kind);
     r.present.push_back(present);
     r.state_lines.push_back(c.kind + " " + c.Joined() + (present ? " present" : " absent"));
   }

@@ -15,26 +15,33 @@ struct ScenarioCheck : ScenarioItem {
   bool gone = false;
 };
 
+// One run of the tool on the planted machine.
+struct ScenarioRun {
+  std::string input;
+  std::string output;  // UTF-8, "\n" as the tool writes it
+  int exit_code = 0;
+};
+
 struct Scenario {
   std::string name;
   std::string title;
-  std::string input;
   std::string companion = "none";
   std::vector<ScenarioItem> plants;
-  std::string output;  // UTF-8, "\n" as the tool writes it
-  int exit_code = 0;
-  std::vector<ScenarioCheck> checks;
-  std::vector<std::string> differs;
+  std::vector<ScenarioRun> runs;
+  std::vector<ScenarioCheck> checks;  // judged after the last run
+  // What Wine does differently from Windows; the simulated Windows behaves as
+  // Windows does, so the host judges these like any other line or check.
+  std::vector<ScenarioItem> differs;
+  std::string Output() const;  // every run's output in order
 };
 
 Scenario ParseScenario(const std::string& path);
 
 struct ScenarioResult {
-  int exit_code = -1;
-  std::string output;  // bytes written by the tool
-  std::vector<bool> present;  // one per check
+  std::vector<int> exit_codes;  // one per run
+  std::string output;           // bytes written by the tool, every run in order
+  std::vector<bool> present;    // one per check
   std::vector<std::string> state_lines;
-  std::vector<std::string> unsupported;  // directives the host cannot run yet
 };
 
 // Sets up the simulated Windows like a new 64-bit Wine prefix, plants the

@@ -1,14 +1,14 @@
-// Stand-in for the 64-bit companion: notes how it was started, then ends
-// with the exit code it was built with.
+// Stand-in for the 64-bit companion: leaves a file in the current folder
+// that tells how it was started, then ends with the exit code it was built
+// with. The host's stand-in leaves the same files.
 #include <windows.h>
 
-#include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
-  FILE* f = fopen("C:\\ztx\\companion-ran.txt", "w");
-  if (f) {
-    for (int i = 1; i < argc; ++i) fprintf(f, "%s\n", argv[i]);
-    fclose(f);
-  }
+  const char* marker = argc == 2 && strcmp(argv[1], "-f") == 0 ? "companion ran with -f"
+                                                               : "companion ran with other arguments";
+  HANDLE h = CreateFileA(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   return STUB_EXIT_CODE;
 }

@@ -1,10 +1,12 @@
 // Test helper run inside a Wine prefix. Reads a plan of lines and either
 // plants what they name or reports, one line each, whether it exists:
 //   key PATH | value PATH|NAME[|TEXT] | dir PATH | file PATH | process PATH
+//   deny-delete PATH (a folder whose access list denies Everyone deletion)
 // PATH of keys starts with HKLM\ or HKCU\. "hold PATH" keeps a file open
 // without sharing until the program is ended.
 #include <windows.h>
 #include <psapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -93,6 +95,16 @@ int Plant(char** parts, int n, const char* kind) {
   if (strcmp(kind, "dir") == 0) {
     MakeDirs(parts[0]);
     return 0;
+  }
+  if (strcmp(kind, "deny-delete") == 0) {
+    MakeDirs(parts[0]);
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(D;OICI;SDDC;;;WD)(A;OICI;FA;;;BA)",
+                                                              SDDL_REVISION_1, &sd, nullptr))
+      return 1;
+    BOOL set = SetFileSecurityA(parts[0], DACL_SECURITY_INFORMATION, sd);
+    LocalFree(sd);
+    return set ? 0 : 1;
   }
   if (strcmp(kind, "file") == 0) {
     MakeParent(parts[0]);
