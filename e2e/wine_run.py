@@ -165,7 +165,7 @@ def run_scenario(s, build, results, show):
     if seen != want:
         at = scn.first_difference(seen, want)
         problems.append(f"output differs at byte {at}: got {seen[at:at + 40]!r}, want {want[at:at + 40]!r}")
-    state_lines = []
+    state_lines = ["exit " + " ".join("none" if c is None else str(c) for c in codes)]
     for i, (fate, kind, fields) in enumerate(s.checks):
         is_there = i < len(present) and present[i] == "1"
         state_lines.append(f"{kind} {'|'.join(fields)} {'present' if is_there else 'absent'}")

@@ -257,6 +257,20 @@ TEST(Companion, SkipsTheThirtyTwoBitCatalogWhereItsFunctionsAreMissing) {
   EXPECT_EQ(sim::DebugLines().back(), "CVLLspSetup::Companion 32-bit catalog functions missing: catalog skipped\r\n");
 }
 
+TEST(Companion, ACleanCatalogIsTracedAsNoMatchAndLeftAlone) {
+  sim::Reset(sim::Windows::Win7, true, true);
+  sim::RemoveExport("ws2_32", "WSCEnumProtocols32");
+  EXPECT_EQ(Companion({"ztxins64.exe", "-f"}), 0);
+  std::vector<std::string> lines = sim::DebugLines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.rfind("CVLLspSetup::RemoveAllLayered no match guid target:", 0) == 0;
+                          }),
+            1);
+  EXPECT_EQ(sim::CountCalls("WSCDeinstallProvider"), 0u);
+  EXPECT_EQ(sim::CatalogEntries().size(), sim::BaseProviders().size());
+}
+
 TEST(Companion, AnyOtherArgumentsPrintUsageAndChangeNothing) {
   for (std::vector<std::string> args : {std::vector<std::string>{"ztxins64.exe"},
                                         std::vector<std::string>{"ztxins64.exe", "-F"},

@@ -42,6 +42,9 @@ TEST_P(Scenarios, RunsOnSimulatedWindows) {
   mkdir(results.c_str(), 0755);
   std::ofstream(results + "/" + s.name + ".host.out", std::ios::binary) << r.output;
   std::ofstream state(results + "/" + s.name + ".host.state");
+  state << "exit";
+  for (int code : r.exit_codes) state << " " << code;
+  state << "\n";
   for (const std::string& line : r.state_lines) state << line << "\n";
 
   std::vector<int> want_codes;
