@@ -16,6 +16,7 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # nothing left behind in e2e/
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
 import scenario as scn  # noqa: E402
