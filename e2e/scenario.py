@@ -29,7 +29,7 @@ MACROS = {
     "@dots": ".....",
 }
 
-PLANT_KINDS = {"key", "value", "dir", "file", "open", "deny-delete", "program"}
+PLANT_KINDS = {"key", "value", "dir", "file", "readonly", "open", "deny-delete", "program"}
 PROGRAM_KINDS = {"maker", "other", "fallback"}
 CHECK_KINDS = {"key", "value", "path", "process"}
 

@@ -1,6 +1,7 @@
 // Test helper run inside a Wine prefix. Reads a plan of lines and either
 // plants what they name or reports, one line each, whether it exists:
 //   key PATH | value PATH|NAME[|TEXT] | dir PATH | file PATH | process PATH
+//   readonly PATH (a file with the read-only attribute)
 //   deny-delete PATH (a folder whose access list denies Everyone deletion)
 // PATH of keys starts with HKLM\ or HKCU\. "hold PATH" keeps a file open
 // without sharing until the program is ended.
@@ -106,13 +107,14 @@ int Plant(char** parts, int n, const char* kind) {
     LocalFree(sd);
     return set ? 0 : 1;
   }
-  if (strcmp(kind, "file") == 0) {
+  if (strcmp(kind, "file") == 0 || strcmp(kind, "readonly") == 0) {
     MakeParent(parts[0]);
     HANDLE h = CreateFileA(parts[0], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return 1;
     DWORD w = 0;
     WriteFile(h, "ztx", 3, &w, nullptr);
     CloseHandle(h);
+    if (strcmp(kind, "readonly") == 0 && !SetFileAttributesA(parts[0], FILE_ATTRIBUTE_READONLY)) return 1;
     return 0;
   }
   return 1;

@@ -110,6 +110,11 @@ void SetDenyDelete(const std::string& path, bool deny) {
   if (n == nullptr) abort();
   n->deny_delete = deny;
 }
+void SetAttributes(const std::string& path, DWORD attributes) {
+  FsNode* n = FsFind(path);
+  if (n == nullptr) abort();
+  n->attrs = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
+}
 void SetSpecialFolder(int csidl, const std::string& path) {
   S().special_folders[csidl] = path;
   MkDir(path);

@@ -110,6 +110,9 @@ void MkFile(const std::string& path);            // creates parents as needed
 bool Exists(const std::string& path);            // physical path, no redirection
 void SetInUse(const std::string& path, bool in_use = true);
 void SetDenyDelete(const std::string& path, bool deny = true);
+// The attributes GetFileAttributesA reports (FILE_ATTRIBUTE_READONLY makes
+// DeleteFileA refuse the file).
+void SetAttributes(const std::string& path, DWORD attributes);
 void SetSpecialFolder(int csidl, const std::string& path);
 void SetCurrentDir(const std::string& path);
 void SetSystemDirs(const std::string& windows_dir, const std::string& system_dir);
