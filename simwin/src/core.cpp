@@ -462,9 +462,11 @@ BOOL Wow64DisableWow64FsRedirection(PVOID* old_value) {
 
 BOOL Wow64RevertWow64FsRedirection(PVOID old_value) {
   DWORD err = ERROR_INVALID_FUNCTION;
-  if (Enter("Wow64RevertWow64FsRedirection", err, "%p", old_value)) return FALSE;
+  bool fail = Enter("Wow64RevertWow64FsRedirection", err, "%p", old_value);
+  // Like the other calls that give something back, the switch is made even
+  // when the call is made to report a failure.
   S().redirection_disabled = reinterpret_cast<uintptr_t>(old_value) != 0;
-  return TRUE;
+  return fail ? FALSE : TRUE;
 }
 
 namespace sim {

@@ -211,13 +211,15 @@ int WSAStartup(WORD version, LPWSADATA data) {
 
 int WSACleanup(void) {
   DWORD err = WSANOTINITIALISED;
-  if (detail::Enter("WSACleanup", err, "")) return SOCKET_ERROR;
+  bool fail = detail::Enter("WSACleanup", err, "");
   if (W().started == 0) {
     detail::S().last_error = WSANOTINITIALISED;
     return SOCKET_ERROR;
   }
+  // Like the other calls that give something back, the start-up is released
+  // even when the call is made to report a failure.
   --W().started;
-  return 0;
+  return fail ? SOCKET_ERROR : 0;
 }
 
 int WSCEnumProtocols(LPINT protocols, LPWSAPROTOCOL_INFOW buffer, LPDWORD length, LPINT error) {
