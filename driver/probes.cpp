@@ -84,11 +84,28 @@ int Is64BitWindows(HANDLE process) {
   return (kind == 2 || kind == 3) ? 1 : 0;
 }
 
+namespace {
+
+// Whether an edition's key exists. A look that fails for another reason than
+// a missing key is made once more; a key that still cannot be opened exists
+// all the same. Taking the wrong edition would leave that edition's keys and
+// folders behind while the run reports them removed.
+bool EditionKeyExists(const char* subkey) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int state = RegKeyState(HKEY_LOCAL_MACHINE, subkey);
+    if (state >= 0) return state == 1;
+  }
+  return true;
+}
+
+}  // namespace
+
 int GetEditionCode() {
-  if (IsRegKeyPresent(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corda_Vale\\KOBR_SE")) return 1;
-  if (IsRegKeyPresent(HKEY_LOCAL_MACHINE, "SOFTWARE\\ORVA\\GX_LT")) return 2;
+  if (EditionKeyExists("SOFTWARE\\Corda_Vale\\KOBR_SE")) return 1;
+  if (EditionKeyExists("SOFTWARE\\ORVA\\GX_LT")) return 2;
   return 0;
 }
+
 
 const char* EditionFolder(int edition) {
   if (edition == 1) return kCordaValeFolder;

@@ -110,6 +110,9 @@ int DeleteLspDlls(int verbose) {
   }
   // The 64-bit DLL goes first: when it stays, the 32-bit one stays with it.
   int deleted = DeleteWindowsDirFile(kLsp64Dll) && DeleteWindowsDirFile(kLspDll) ? 1 : 0;
+  // A look that could not be made passes for an absent file: look once more,
+  // so that a DLL still there is never reported as deleted.
+  if (deleted && (WindowsDirFileExists(kLsp64Dll) || WindowsDirFileExists(kLspDll))) deleted = 0;
   Report(verbose, deleted, kLspRemoved, kLspFailed);
   return deleted;
 }

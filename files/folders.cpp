@@ -89,6 +89,12 @@ int DeleteProductFolders(int edition, int generation) {
   char app_data_path[kPathSize];
   bool in_app_data = FindAppDataCandidate(app_data_path);
   int second = DeleteCandidate(app_data_path, in_app_data, generation);
+  // A look that could not be made passes for an absent folder: where nothing
+  // was found, look once more, so that a folder still there is never
+  // reported as deleted.
+  char again[kPathSize];
+  if (!in_program_files && FindProgramFilesCandidate(edition, again)) first = 0;
+  if (!in_app_data && FindAppDataCandidate(again)) second = 0;
   return (first && second) ? 1 : 0;
 }
 

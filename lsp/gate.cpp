@@ -2,11 +2,29 @@
 
 #include "lsp/setup.h"
 
+namespace {
+
+bool IsListedLayeredId(const CVLLspSetup& setup, DWORD id) {
+  for (int i = 0; i < setup.ProviderCount; ++i) {
+    const WSAPROTOCOL_INFOW& e = setup.Providers[i];
+    if (e.ProtocolChain.ChainLen == LAYERED_PROTOCOL && e.dwCatalogEntryId == id) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int IsProductLspListedIn(const CatalogApi& api) {
   CVLLspSetup setup(api);
   if (!setup.EnumerateProviders()) return 0;
-  for (int i = 0; i < setup.ProviderCount; ++i)
-    if (IsSameGuid(setup.Providers[i].ProviderId, ProductLspGuid)) return 1;
+  for (int i = 0; i < setup.ProviderCount; ++i) {
+    const WSAPROTOCOL_INFOW& e = setup.Providers[i];
+    if (IsSameGuid(e.ProviderId, ProductLspGuid)) return 1;
+    // A chain whose layered entry is gone is what an interrupted removal
+    // leaves of the product's chains, which may carry GUIDs of their own;
+    // such a chain still loads the product's DLL.
+    if (e.ProtocolChain.ChainLen > 1 && !IsListedLayeredId(setup, e.ProtocolChain.ChainEntries[0])) return 1;
+  }
   return 0;
 }
 

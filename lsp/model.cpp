@@ -6,12 +6,12 @@
 namespace {
 
 void* AllocZeroed(SIZE_T bytes) {
-  HANDLE heap = GetProcessHeap();
+  HANDLE heap = HeapForNewBlock();
   return heap == nullptr ? nullptr : HeapAlloc(heap, HEAP_ZERO_MEMORY, bytes);
 }
 
 void FreeBlock(void* block) {
-  HANDLE heap = GetProcessHeap();
+  HANDLE heap = HeapForRelease();
   if (heap != nullptr && block != nullptr) HeapFree(heap, 0, block);
 }
 
@@ -144,8 +144,8 @@ LspEntry* CVLLspSetup::CreateLspEntry(int* out_count) {
   // Phase 3: the base providers.
   const DWORD b = GetProviderCount(BASE_PROTOCOL);
   if (b == 0) return nullptr;
-  HANDLE heap = GetProcessHeap();
-  ScopedHeapBlock base_block(heap, AllocZeroed(b * sizeof(DWORD)));
+  void* base_alloc = AllocZeroed(b * sizeof(DWORD));
+  ScopedHeapBlock base_block(RememberedHeap(), base_alloc);
   DWORD* base_ids = static_cast<DWORD*>(base_block.Get());
   if (base_ids == nullptr) {
     DebugTrace("CVLLspSetup::CreateLspEntry heap alloc error:[%x]", static_cast<unsigned>(GetLastError()));

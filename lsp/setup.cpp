@@ -6,6 +6,23 @@ const CatalogApi kNativeCatalog = {&WSCEnumProtocols, &WSCGetProviderPath, &WSCD
 
 bool IsSameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
+namespace {
+HANDLE g_BlockHeap = nullptr;
+}  // namespace
+
+HANDLE HeapForNewBlock() {
+  HANDLE heap = GetProcessHeap();
+  if (heap != nullptr) g_BlockHeap = heap;
+  return heap;
+}
+
+HANDLE HeapForRelease() {
+  HANDLE heap = GetProcessHeap();
+  return heap != nullptr ? heap : g_BlockHeap;
+}
+
+HANDLE RememberedHeap() { return g_BlockHeap; }
+
 void StartWinsock() {
   static const WORD kVersions[] = {0x0202, 0x0102, 0x0002, 0x0101, 0x0001};
   for (WORD version : kVersions) {
@@ -17,7 +34,15 @@ void StartWinsock() {
 
 CVLLspSetup::CVLLspSetup() : Providers(nullptr), ProviderCount(0), api_(&kNativeCatalog) {}
 CVLLspSetup::CVLLspSetup(const CatalogApi& api) : Providers(nullptr), ProviderCount(0), api_(&api) {}
-CVLLspSetup::~CVLLspSetup() { ReleaseProviders(); }
+CVLLspSetup::~CVLLspSetup() {
+  ReleaseProviders();
+  // Without a process heap handle ReleaseProviders keeps the block; the object
+  // ends here, so free it on the heap it came from.
+  if (Providers != nullptr && g_BlockHeap != nullptr) {
+    HeapFree(g_BlockHeap, 0, Providers);
+    Providers = nullptr;
+  }
+}
 
 int CVLLspSetup::EnumerateProviders() {
   ReleaseProviders();
@@ -55,7 +80,7 @@ void CVLLspSetup::ReleaseProviders() {
 }
 
 int CVLLspSetup::CreateProcessInfo(DWORD bytes) {
-  HANDLE heap = GetProcessHeap();
+  HANDLE heap = HeapForNewBlock();
   if (heap == nullptr) return 0;
   ReleaseProviders();
   // A block that could not be released must not be overwritten and lost.
@@ -99,7 +124,7 @@ WSAPROTOCOL_INFOW* CVLLspSetup::CreateLayeredEntriesByGuid(const WSAPROTOCOL_INF
   for (int i = 0; i < count; ++i) matches += IsSameGuid(entries[i].ProviderId, *guid);
   DebugTrace("CVLLspSetup::CreateLayeredEntriesByGuid entry:[%d] guid:[%x] count:[%d]", count,
              static_cast<unsigned>(guid->Data1), matches);
-  HANDLE heap = GetProcessHeap();
+  HANDLE heap = HeapForNewBlock();
   WSAPROTOCOL_INFOW* block = nullptr;
   if (heap != nullptr)
     block = static_cast<WSAPROTOCOL_INFOW*>(
@@ -118,6 +143,6 @@ WSAPROTOCOL_INFOW* CVLLspSetup::CreateLayeredEntriesByGuid(const WSAPROTOCOL_INF
 }
 
 void CVLLspSetup::ReleaseLayeredEntries(WSAPROTOCOL_INFOW* entries) {
-  HANDLE heap = GetProcessHeap();
+  HANDLE heap = HeapForRelease();
   if (heap != nullptr && entries != nullptr) HeapFree(heap, 0, entries);
 }

@@ -32,6 +32,17 @@ void StartWinsock();
 
 bool IsSameGuid(const GUID& a, const GUID& b);
 
+// The process heap for a new block (null when the system does not hand it
+// out). The heap is remembered: it stays the same for the life of the process.
+HANDLE HeapForNewBlock();
+// The heap a block of this subsystem is freed on: the process heap, or the
+// remembered one when the system does not hand it out, so that a block is
+// never lost for want of a heap handle.
+HANDLE HeapForRelease();
+// The remembered process heap, without asking the system; null before the
+// first block.
+HANDLE RememberedHeap();
+
 class CVLLspSetup {
  public:
   CVLLspSetup();

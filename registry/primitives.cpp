@@ -24,6 +24,14 @@ int IsRegKeyPresent(HKEY root, const char* subkey) {
   return OpenKey(root, subkey, kReadAccess, &key) ? 1 : 0;
 }
 
+int RegKeyState(HKEY root, const char* subkey) {
+  ScopedRegKey key;
+  LONG status = RegOpenKeyExA(root, subkey, 0, kReadAccess, key.Receive());
+  if (status == ERROR_SUCCESS) return 1;
+  if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return 0;
+  return -1;
+}
+
 int IsRegKeyPresent64(HKEY root, const char* subkey) {
   ScopedRegKey key;
   return OpenKey(root, subkey, kRead64Access, &key) ? 1 : 0;

@@ -13,6 +13,9 @@ extern LONG RegDeleteDepth;
 
 int IsRegKeyPresent(HKEY root, const char* subkey);
 int IsRegKeyPresent64(HKEY root, const char* subkey);
+// 1 when the key opens for reading, 0 when Windows reports it missing, -1
+// when the open failed for any other reason (the key may well be there).
+int RegKeyState(HKEY root, const char* subkey);
 // Copies the value's bytes (at most 512) into buffer. A value that cannot be
 // read, or that would not fit buffer_size as a terminated string, leaves the
 // buffer untouched.

@@ -77,7 +77,10 @@ int DeleteProductRegistry(int edition, int generation) {
     if (applet[0] != '\0' && IsRegValuePresent(HKEY_LOCAL_MACHINE, kAppletKey, applet))
       applet_result = DeleteRegValue(HKEY_LOCAL_MACHINE, kAppletKey, applet);
   }
-  return (oem_result && vendor_result && run_result && applet_result) ? 1 : 0;
+  if (!(oem_result && vendor_result && run_result && applet_result)) return 0;
+  // A test above that could not be made passes for an absent item: look once
+  // more, so that an item still there is never reported as removed.
+  return HasProductRegistry(edition, generation) ? 0 : 1;
 }
 
 int HasProductRegistry64(int edition) {
@@ -95,7 +98,8 @@ int DeleteProductRegistry64(int edition) {
   int vendor_result = 1;
   if (IsRegKeyPresent64(HKEY_LOCAL_MACHINE, kVendorProductKey))
     vendor_result = PurgeRegSubkeys64(HKEY_LOCAL_MACHINE, kVendorKey);
-  return (oem_result && vendor_result) ? 1 : 0;
+  if (!(oem_result && vendor_result)) return 0;
+  return HasProductRegistry64(edition) ? 0 : 1;
 }
 
 int DeleteUninstallRegistry() {
