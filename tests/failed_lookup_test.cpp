@@ -84,7 +84,12 @@ TEST(FailedLookup, GateSeesAChainWhoseLayeredEntryIsGone) {
     std::vector<sim::ProviderEntry> extra;
     int listed;
   } rows[] = {
-      {"chain of another GUID left on a removed layered entry", {Chain(2002, kProductChains, {2001, 1001})}, 1},
+      {"chain of another GUID left on a removed layered entry",
+       {Entry(2002, kProductChains, 2, {2001, 1001}, u"ZTX over TCP", u"%SystemRoot%\\system32\\ZTXLSP64.DLL")},
+       1},
+      {"another vendor's chain left on its removed layered entry",
+       {Entry(3002, kOtherLsp, 2, {3001, 1001}, u"Other over TCP", u"C:\\Other\\ztxlsp.dll.bak")},
+       0},
       {"another vendor's LSP with its layered entry", {Layered(3001, kOtherLsp), Chain(3002, kOtherLsp, {3001, 1004})},
        0},
       {"nothing but the base providers", {}, 0},
@@ -97,6 +102,13 @@ TEST(FailedLookup, GateSeesAChainWhoseLayeredEntryIsGone) {
     sim::SetCatalog(catalog);
     EXPECT_EQ(IsProductLspListed(), row.listed);
   }
+  // A broken chain whose DLL cannot be told keeps the product's DLLs.
+  sim::Reset(sim::Windows::WinXP);
+  std::vector<sim::ProviderEntry> catalog = sim::BaseProviders();
+  catalog.push_back(Chain(3002, kOtherLsp, {3001, 1001}));
+  sim::SetCatalog(catalog);
+  sim::FailProviderPath(sim::ParseGuid(kOtherLsp));
+  EXPECT_EQ(IsProductLspListed(), 1);
 }
 
 TEST(FailedLookup, EditionKeyThatCannotBeOpenedOnceIsStillFound) {

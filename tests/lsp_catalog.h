@@ -14,6 +14,11 @@ inline const char* const kProduct = "{C4F0A2B7-58D1-4E36-9B2A-71E5D3C08F64}";
 inline const char* const kProductChains = "{5A3E9D10-2B44-4C1F-8E77-0D9A6B21C3F5}";
 inline const char* const kOtherLsp = "{1B2C3D4E-5F60-4172-8394-A5B6C7D8E9F0}";
 
+// The DLL an LSP's entries name: the product's for the product's GUIDs.
+inline std::u16string LspPath(const char* guid) {
+  return std::string(guid) == kOtherLsp ? u"%SystemRoot%\\system32\\otherlsp.dll" : u"%SystemRoot%\\ztxlsp.dll";
+}
+
 inline sim::ProviderEntry Entry(DWORD id, const char* guid, int chain_len, std::vector<DWORD> chain,
                                 const std::u16string& name, const std::u16string& path = u"C:\\x.dll") {
   sim::ProviderEntry e;
@@ -29,12 +34,12 @@ inline sim::ProviderEntry Base(DWORD id, const std::u16string& name = u"MSAFD Tc
   return Entry(id, kMsTcp, 1, {id}, name, u"%SystemRoot%\\system32\\mswsock.dll");
 }
 inline sim::ProviderEntry Layered(DWORD id, const char* guid, const std::u16string& name = u"ZTX Layered") {
-  return Entry(id, guid, 0, {}, name, u"%SystemRoot%\\ztxlsp.dll");
+  return Entry(id, guid, 0, {}, name, LspPath(guid));
 }
 inline sim::ProviderEntry Chain(DWORD id, const char* guid, std::vector<DWORD> chain,
                                 const std::u16string& name = u"ZTX over TCP") {
   int len = static_cast<int>(chain.size());
-  return Entry(id, guid, len, std::move(chain), name);
+  return Entry(id, guid, len, std::move(chain), name, LspPath(guid));
 }
 
 inline std::vector<std::string> GuidsOf(const std::vector<sim::DeinstallCall>& calls) {
