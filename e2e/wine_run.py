@@ -121,6 +121,7 @@ def run_scenario(s, build, results, show):
             shutil.copy(os.path.join(e2e_bin, f"companion_{s.companion.replace('-', '_')}.exe"),
                         os.path.join(cur_dir, "ztxins64.exe"))
         got = b""
+        outputs = []
         codes = []
         hung = False
         started = time.monotonic()
@@ -139,7 +140,8 @@ def run_scenario(s, build, results, show):
                     hung = True
             with open(out_file, "rb") as f:
                 # The C runtime writes each "\n" of a text-mode stream as "\r\n".
-                got += f.read().replace(b"\r\n", b"\n")
+                outputs.append(f.read().replace(b"\r\n", b"\n"))
+                got += outputs[-1]
             if hung:
                 break
         seconds = time.monotonic() - started
@@ -174,8 +176,12 @@ def run_scenario(s, build, results, show):
     with open(os.path.join(results, f"{s.name}.wine.state"), "w", encoding="utf-8") as f:
         f.write("".join(x + "\n" for x in state_lines))
     if show:
-        print(f"--- {s.name}: console output (code page 932 decoded) ---")
-        print(got.decode("cp932", errors="replace").replace("\r\n", "\n"))
+        for number, output in enumerate(outputs, 1):
+            which = f"run {number} of {len(s.runs)}, " if len(s.runs) > 1 else ""
+            print(f"--- {s.name}: {which}answer {s.runs[number - 1].input.strip()!r}, "
+                  f"exit code {codes[number - 1] if number <= len(codes) else 'none'}, "
+                  "console output (code page 932 decoded) ---")
+            print(output.decode("cp932", errors="replace"))
         print("--- what was there before the run, and after it ---")
         for i, (fate, kind, fields) in enumerate(s.checks):
             was = "present" if i < len(before) and before[i] == "1" else "absent"

@@ -7,4 +7,5 @@ cd "$(dirname "$0")/.."
 scripts/build.sh
 /usr/bin/python3 e2e/wine_run.py --build build/win64 --show --no-check e2e/scenarios/full-install.scn
 echo
-echo "The package for administrators is in dist/ (see dist/README.txt when present)."
+echo "The package for administrators is in dist/: ZTXCleanUp.exe (the 32-bit tool), ztxins64.exe"
+echo "(the 64-bit companion) and README.txt (Japanese and English, code page 932): $(pwd)/dist"
