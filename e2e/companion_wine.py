@@ -14,7 +14,6 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wine_run  # noqa: E402
@@ -39,10 +38,7 @@ def main():
     build = os.path.abspath(args.build)
     work = os.path.join(build, "wine")
     os.makedirs(work, exist_ok=True)
-    template = wine_run.template_prefix(work)
-    prefix = tempfile.mkdtemp(prefix="ztx-companion-", dir=work)
-    os.rmdir(prefix)
-    shutil.copytree(template, prefix, symlinks=True)
+    prefix = wine_run.fresh_prefix(work, "companion")
     failed = 0
     try:
         cur_dir = wine_run.unix_path(prefix, r"C:\ztx")

@@ -59,6 +59,15 @@ def template_prefix(work):
     return template
 
 
+def fresh_prefix(work, name):
+    """A throwaway copy of the booted template prefix."""
+    template = template_prefix(work)
+    prefix = tempfile.mkdtemp(prefix=f"ztx-{name}-", dir=work)
+    os.rmdir(prefix)
+    shutil.copytree(template, prefix, symlinks=True)
+    return prefix
+
+
 def kill_prefix(prefix):
     subprocess.run(["wineserver", "-k"], env=wine_env(prefix), stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=60)
@@ -73,10 +82,7 @@ def run_scenario(s, build, results, show):
     e2e_bin = os.path.join(build, "e2e")
     work = os.path.join(build, "wine")
     os.makedirs(work, exist_ok=True)
-    template = template_prefix(work)
-    prefix = tempfile.mkdtemp(prefix=f"ztx-{s.name}-", dir=work)
-    os.rmdir(prefix)
-    shutil.copytree(template, prefix, symlinks=True)
+    prefix = fresh_prefix(work, s.name)
     helper = os.path.join(prefix, "drive_c", "ztxe2e.exe")
     shutil.copy(os.path.join(e2e_bin, "ztxe2e.exe"), helper)
     background = []
