@@ -2,17 +2,16 @@
 
 #include "common/owners.h"
 #include "common/text.h"
-#include "driver/console.h"
-#include "driver/messages.h"
-#include "driver/probes.h"
+#include "console/console.h"
+#include "console/messages.h"
+#include "files/acl.h"
 #include "files/applets.h"
 #include "files/folders.h"
-#include "lsp/removal.h"
+#include "files/lsp_removal.h"
+#include "probes/probes.h"
 #include "process/stop.h"
-#include "registry/primitives.h"
 #include "registry/product_registry.h"
-
-HMODULE g_AdvapiModule = nullptr;
+#include "regops/primitives.h"
 
 namespace {
 

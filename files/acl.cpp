@@ -1,7 +1,8 @@
 #include "files/acl.h"
 
 #include "common/owners.h"
-#include "driver/cleanup.h"
+
+HMODULE g_AdvapiModule = nullptr;
 
 namespace {
 

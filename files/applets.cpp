@@ -2,9 +2,9 @@
 
 #include "common/owners.h"
 #include "common/text.h"
-#include "driver/console.h"
-#include "driver/messages.h"
-#include "driver/probes.h"
+#include "console/console.h"
+#include "console/messages.h"
+#include "probes/probes.h"
 #include "lsp/gate.h"
 #include "platform/win.h"
 

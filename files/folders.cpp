@@ -1,11 +1,10 @@
 #include "files/folders.h"
 
 #include "common/text.h"
-#include "driver/probes.h"
 #include "files/acl.h"
 #include "platform/win.h"
-#include "registry/primitives.h"
-#include "registry/product_registry.h"
+#include "probes/probes.h"
+#include "regops/primitives.h"
 
 namespace {
 

@@ -1,11 +1,8 @@
 #include "registry/product_registry.h"
 
-#include "driver/probes.h"
+#include "probes/probes.h"
 #include "platform/win.h"
-#include "registry/primitives.h"
-
-const char kUninstallKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{6E2C41D8-93AF-4B07-A1C5-2F8D07E4B913}";
+#include "regops/primitives.h"
 
 namespace {
 

@@ -7,5 +7,3 @@ int DeleteProductRegistry(int edition, int generation);
 int HasProductRegistry64(int edition);
 int DeleteProductRegistry64(int edition);
 int DeleteUninstallRegistry();
-
-extern const char kUninstallKey[];

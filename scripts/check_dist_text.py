@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Checks the administrators' text docs/dist/README.txt against the tool: it
 quotes every console line the tool can print after the banner (the literals
-of driver/messages.cpp), and it survives code page 932 unchanged.
+of console/messages.cpp), and it survives code page 932 unchanged.
 usage: check_dist_text.py [SOURCE_ROOT]"""
 
 import os
@@ -25,7 +25,7 @@ def problems_of(text, messages_cpp):
     problems = []
     lines = console_lines(messages_cpp)
     if len(lines) < 20:
-        problems.append(f"only {len(lines)} messages read from driver/messages.cpp; the reader is broken")
+        problems.append(f"only {len(lines)} messages read from console/messages.cpp; the reader is broken")
     for name, parts in sorted(lines.items()):
         for part in parts:
             if part not in text:
@@ -44,7 +44,7 @@ def main():
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     with open(os.path.join(root, "docs", "dist", "README.txt"), encoding="utf-8", newline="") as f:
         text = f.read()
-    with open(os.path.join(root, "driver", "messages.cpp"), encoding="utf-8") as f:
+    with open(os.path.join(root, "console", "messages.cpp"), encoding="utf-8") as f:
         messages = f.read()
     problems = problems_of(text, messages)
     for p in problems:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/cleanup.h"
+#include "files/acl.h"
 #include "support.h"
 
 namespace {

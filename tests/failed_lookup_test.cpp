@@ -4,7 +4,7 @@
 // and no block may be lost for want of a heap handle.
 #include <gtest/gtest.h>
 
-#include "driver/probes.h"
+#include "probes/probes.h"
 #include "files/applets.h"
 #include "files/folders.h"
 #include "install_fixture.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "install_fixture.h"
-#include "registry/product_registry.h"
+#include "probes/probes.h"
 #include "support.h"
 
 namespace {

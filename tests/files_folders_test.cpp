@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "driver/cleanup.h"
 #include "files/acl.h"
 #include "files/folders.h"
-#include "registry/product_registry.h"
+#include "probes/probes.h"
 #include "simwin/machine_shell.h"
 #include "support.h"
 

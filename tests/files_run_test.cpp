@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "registry/product_registry.h"
+#include "probes/probes.h"
 #include "simwin/machine_shell.h"
 #include "support.h"
 

@@ -4,7 +4,7 @@
 
 #include "lsp/companion_main.h"
 #include "lsp/gate.h"
-#include "lsp/removal.h"
+#include "files/lsp_removal.h"
 #include "lsp_catalog.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "driver/probes.h"
+#include "probes/probes.h"
 #include "support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "registry/primitives.h"
+#include "regops/primitives.h"
 #include "support.h"
 
 namespace {

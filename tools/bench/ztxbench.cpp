@@ -11,7 +11,7 @@
 // usage: ztxbench [--processes N] [--catalog N] [--layered N] [--keys N]
 // Exit code 0 when every check held, 1 when one failed, 2 on bad arguments.
 #include "driver/cleanup.h"
-#include "driver/messages.h"
+#include "console/messages.h"
 #include "lsp/setup.h"
 #include "simwin/machine.h"
 #include "simwin/machine_process.h"

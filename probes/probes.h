@@ -19,6 +19,10 @@ int GetEditionCode();
 // The relative install folder of an OEM edition, or null for edition 0.
 const char* EditionFolder(int edition);
 
+// The product's uninstall-information key under HKEY_LOCAL_MACHINE; its
+// "DisplayName" names the Start-menu folder.
+extern const char kUninstallKey[];
+
 extern const char kCordaValeFolder[];
 extern const char kOrvaFolder[];
 

@@ -1,9 +1,11 @@
-#include "driver/probes.h"
+#include "probes/probes.h"
 
 #include "common/owners.h"
 #include "common/text.h"
-#include "registry/primitives.h"
+#include "regops/primitives.h"
 
+const char kUninstallKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{6E2C41D8-93AF-4B07-A1C5-2F8D07E4B913}";
 const char kCordaValeFolder[] = "Corda Vale\\KOBR_SE";
 const char kOrvaFolder[] = "ORVA\\GX_LT";
 

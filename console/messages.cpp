@@ -1,6 +1,6 @@
 // This file is kept in UTF-8 and compiled with -fexec-charset=CP932, so every
 // literal below is stored as code page 932 bytes.
-#include "driver/messages.h"
+#include "console/messages.h"
 
 const char kFatalInit[] = "Fatal Error: MFC initialization failed";
 const char kBannerRule[] = "####################################################################\n";

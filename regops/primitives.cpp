@@ -1,4 +1,4 @@
-#include "registry/primitives.h"
+#include "regops/primitives.h"
 
 #include "common/owners.h"
 #include "common/text.h"

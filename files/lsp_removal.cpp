@@ -1,4 +1,4 @@
-#include "lsp/removal.h"
+#include "files/lsp_removal.h"
 
 #include "files/applets.h"
 #include "lsp/setup.h"
