@@ -64,6 +64,18 @@ struct SnapshotTraits {
   static Handle Empty() { return INVALID_HANDLE_VALUE; }
   static void Close(Handle h) { CloseHandle(h); }
 };
+// A file or folder from CreateFileA: empty is INVALID_HANDLE_VALUE.
+struct FileTraits {
+  using Handle = HANDLE;
+  static Handle Empty() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { CloseHandle(h); }
+};
+// A folder listing from FindFirstFileA: empty is INVALID_HANDLE_VALUE.
+struct FindTraits {
+  using Handle = HANDLE;
+  static Handle Empty() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { FindClose(h); }
+};
 struct LibraryTraits {
   using Handle = HMODULE;
   static Handle Empty() { return nullptr; }
@@ -83,6 +95,8 @@ struct CrtBlockTraits {
 using ScopedRegKey = ScopedOwner<RegKeyTraits>;
 using ScopedKernelHandle = ScopedOwner<KernelHandleTraits>;
 using ScopedSnapshot = ScopedOwner<SnapshotTraits>;
+using ScopedFile = ScopedOwner<FileTraits>;
+using ScopedFind = ScopedOwner<FindTraits>;
 using ScopedLibrary = ScopedOwner<LibraryTraits>;
 using ScopedLocalMemory = ScopedOwner<LocalMemoryTraits>;
 using ScopedCrtBlock = ScopedOwner<CrtBlockTraits>;

@@ -29,7 +29,7 @@ MACROS = {
     "@dots": ".....",
 }
 
-PLANT_KINDS = {"key", "value", "dir", "file", "readonly", "open", "deny-delete", "program"}
+PLANT_KINDS = {"key", "value", "dir", "file", "readonly", "open", "deny-delete", "program", "link"}
 PROGRAM_KINDS = {"maker", "other", "fallback"}
 CHECK_KINDS = {"key", "value", "path", "process"}
 
@@ -121,6 +121,8 @@ def parse(path):
                 if kind not in PLANT_KINDS:
                     raise ValueError(f"{where}: unknown plant kind {kind}")
                 values = [expand(x) for x in fields.split("|")]
+                if kind == "link" and len(values) != 2:
+                    raise ValueError(f"{where}: plant link PATH|TARGET")
                 if kind == "program" and (len(values) != 2 or values[1] not in PROGRAM_KINDS):
                     raise ValueError(f"{where}: plant program PATH|maker, |other or |fallback")
                 s.plants.append((kind, values))

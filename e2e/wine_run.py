@@ -97,6 +97,13 @@ def run_scenario(s, build, results, show):
         run_wine(prefix, [helper, "plant", r"C:\plan.txt"], check=True, stdout=subprocess.DEVNULL,
                  stderr=subprocess.DEVNULL, timeout=120)
         for kind, fields in s.plants:
+            if kind == "link":
+                # A Unix symbolic link inside the prefix: Wine reports it as a
+                # reparse point, as Windows does a junction or symbolic link.
+                link = unix_path(prefix, fields[0])
+                os.makedirs(os.path.dirname(link), exist_ok=True)
+                os.symlink(unix_path(prefix, fields[1]), link)
+        for kind, fields in s.plants:
             if kind == "program":
                 target = unix_path(prefix, fields[0])
                 os.makedirs(os.path.dirname(target), exist_ok=True)

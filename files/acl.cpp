@@ -8,43 +8,46 @@ namespace {
 
 typedef BOOL(WINAPI* AddAccessAllowedAceExFn)(PACL, DWORD, DWORD, DWORD, PSID);
 typedef BOOL(WINAPI* GetAclInformationFn)(PACL, LPVOID, DWORD, ACL_INFORMATION_CLASS);
-typedef BOOL(WINAPI* GetFileSecurityAFn)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD,
-                                         LPDWORD);
+typedef BOOL(WINAPI* GetKernelObjectSecurityFn)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR,
+                                                DWORD, LPDWORD);
 typedef BOOL(WINAPI* GetSecurityDescriptorDaclFn)(PSECURITY_DESCRIPTOR, LPBOOL, PACL*, LPBOOL);
 typedef BOOL(WINAPI* InitializeAclFn)(PACL, DWORD, DWORD);
 typedef BOOL(WINAPI* InitializeSecurityDescriptorFn)(PSECURITY_DESCRIPTOR, DWORD);
 typedef BOOL(WINAPI* LookupAccountNameAFn)(LPCSTR, LPCSTR, PSID, LPDWORD, LPSTR, LPDWORD,
                                            PSID_NAME_USE);
 typedef BOOL(WINAPI* SetSecurityDescriptorDaclFn)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
-typedef BOOL(WINAPI* SetFileSecurityAFn)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+typedef BOOL(WINAPI* GetFileInformationByHandleFn)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
 
-// Windows 9x has none of these, and NT 4.0 lacks AddAccessAllowedAceEx.
+// Windows 9x has none of these, and NT 4.0 lacks AddAccessAllowedAceEx. The
+// folder's access list is read and written through one handle, so that the
+// folder checked is the folder changed.
 struct SecurityApi {
   AddAccessAllowedAceExFn add_ace;
   GetAclInformationFn get_acl_information;
-  GetFileSecurityAFn get_file_security;
+  GetKernelObjectSecurityFn get_security;
   GetSecurityDescriptorDaclFn get_dacl;
   InitializeAclFn initialize_acl;
   InitializeSecurityDescriptorFn initialize_descriptor;
   LookupAccountNameAFn lookup_account;
   SetSecurityDescriptorDaclFn set_dacl;
-  SetFileSecurityAFn set_file_security;
+  SetKernelObjectSecurityFn set_security;
 
   explicit SecurityApi(HMODULE m)
       : add_ace(BindProc<AddAccessAllowedAceExFn>(m, "AddAccessAllowedAceEx")),
         get_acl_information(BindProc<GetAclInformationFn>(m, "GetAclInformation")),
-        get_file_security(BindProc<GetFileSecurityAFn>(m, "GetFileSecurityA")),
+        get_security(BindProc<GetKernelObjectSecurityFn>(m, "GetKernelObjectSecurity")),
         get_dacl(BindProc<GetSecurityDescriptorDaclFn>(m, "GetSecurityDescriptorDacl")),
         initialize_acl(BindProc<InitializeAclFn>(m, "InitializeAcl")),
         initialize_descriptor(
             BindProc<InitializeSecurityDescriptorFn>(m, "InitializeSecurityDescriptor")),
         lookup_account(BindProc<LookupAccountNameAFn>(m, "LookupAccountNameA")),
         set_dacl(BindProc<SetSecurityDescriptorDaclFn>(m, "SetSecurityDescriptorDacl")),
-        set_file_security(BindProc<SetFileSecurityAFn>(m, "SetFileSecurityA")) {}
+        set_security(BindProc<SetKernelObjectSecurityFn>(m, "SetKernelObjectSecurity")) {}
 
   bool Complete() const {
-    return add_ace && get_acl_information && get_file_security && get_dacl && initialize_acl &&
-           initialize_descriptor && lookup_account && set_dacl && set_file_security;
+    return add_ace && get_acl_information && get_security && get_dacl && initialize_acl &&
+           initialize_descriptor && lookup_account && set_dacl && set_security;
   }
 };
 
@@ -69,7 +72,30 @@ bool IsNtfsVolume(const char* path) {
   return strcmp(fs_name, "NTFS") == 0;
 }
 
+bool IsPlainFolder(HANDLE folder) {
+  // Looked up by name: the reset and the checks run on NT alone.
+  GetFileInformationByHandleFn get_information = BindProc<GetFileInformationByHandleFn>(
+      GetModuleHandleA("kernel32.dll"), "GetFileInformationByHandle");
+  if (get_information == nullptr) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  memset(&info, 0, sizeof info);
+  if (!get_information(folder, &info)) return false;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
 }  // namespace
+
+ScopedFile OpenPlainFolder(const char* path, DWORD access) {
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, never what it points at;
+  // the handle then shows it for what it is. Without FILE_SHARE_DELETE nobody
+  // can rename or remove the folder while the handle is held.
+  ScopedFile folder(CreateFileA(path, access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (folder.Valid() && !IsPlainFolder(folder.Get())) folder.Reset();
+  return folder;
+}
 
 void ResetFolderAcl(const char* path, const char* account, DWORD access_mask) {
   if (path == nullptr || account == nullptr || strlen(path) <= 3) return;
@@ -77,6 +103,8 @@ void ResetFolderAcl(const char* path, const char* account, DWORD access_mask) {
   SecurityApi api(g_AdvapiModule);
   if (!api.Complete()) return;
   if (!IsNtfsVolume(path)) return;
+  ScopedFile folder = OpenPlainFolder(path, READ_CONTROL | WRITE_DAC);
+  if (!folder.Valid()) return;
 
   // SIDs and descriptors are read through DWORD fields: keep them aligned.
   DWORD sid[kSidBufferSize / sizeof(DWORD)];
@@ -89,7 +117,7 @@ void ResetFolderAcl(const char* path, const char* account, DWORD access_mask) {
 
   static DWORD current[kDescriptorSize / sizeof(DWORD)];
   DWORD needed = 0;
-  if (!api.get_file_security(path, DACL_SECURITY_INFORMATION, current, kDescriptorSize, &needed))
+  if (!api.get_security(folder.Get(), DACL_SECURITY_INFORMATION, current, kDescriptorSize, &needed))
     return;
 
   SECURITY_DESCRIPTOR descriptor;
@@ -119,5 +147,5 @@ void ResetFolderAcl(const char* path, const char* account, DWORD access_mask) {
     return;
   if (!api.add_ace(acl, ACL_REVISION, CONTAINER_INHERIT_ACE, access_mask, sid)) return;
   if (!api.set_dacl(&descriptor, TRUE, acl, FALSE)) return;
-  api.set_file_security(path, DACL_SECURITY_INFORMATION, &descriptor);
+  api.set_security(folder.Get(), DACL_SECURITY_INFORMATION, &descriptor);
 }

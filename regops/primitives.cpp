@@ -17,6 +17,63 @@ bool OpenKey(HKEY root, const char* subkey, REGSAM access, ScopedRegKey* key) {
   return RegOpenKeyExA(root, subkey, 0, access, key->Receive()) == ERROR_SUCCESS;
 }
 
+typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
+const DWORD kOpenLink = 0x8;  // REG_OPTION_OPEN_LINK
+const DWORD kLinkType = 6;    // REG_LINK
+const int kMaxLinkWalkDepth = 32;
+
+// A registry link is opened like any key: the tree deletion would enter what
+// it leads to and delete that. Opened with REG_OPTION_OPEN_LINK, the link
+// itself shows its "SymbolicLinkValue" and is removed with NtDeleteKey, which
+// only NT has; Windows 9x has no links. 1 when subkey was a link and is gone,
+// 0 when it is no link, -1 when it is a link that stays.
+int RemoveIfRegLink(HKEY root, const char* subkey, REGSAM view) {
+  {
+    ScopedRegKey probe;
+    if (RegOpenKeyExA(root, subkey, kOpenLink, KEY_QUERY_VALUE | view, probe.Receive()) != ERROR_SUCCESS)
+      return 0;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(probe.Get(), "SymbolicLinkValue", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != kLinkType)
+      return 0;
+  }
+  NtDeleteKeyFn delete_key = BindProc<NtDeleteKeyFn>(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
+  if (delete_key == nullptr) return -1;
+  ScopedRegKey link;
+  if (RegOpenKeyExA(root, subkey, kOpenLink, DELETE | view, link.Receive()) != ERROR_SUCCESS) return -1;
+  return delete_key(link.Get()) == 0 ? 1 : -1;
+}
+
+// Removes every registry link below the key at path (len characters, in a
+// buffer of path_size that names are appended to in place), without entering
+// any; false when one stays or a part of the tree could not be looked at.
+bool RemoveRegLinksBelow(HKEY root, char* path, size_t len, size_t path_size, int depth) {
+  if (depth > kMaxLinkWalkDepth) return false;
+  ScopedRegKey key;
+  LONG status = RegOpenKeyExA(root, path, 0, KEY_READ, key.Receive());
+  if (status == ERROR_FILE_NOT_FOUND) return true;
+  if (status != ERROR_SUCCESS) return false;
+  char name[256];
+  for (DWORD index = 0;;) {
+    DWORD name_size = sizeof name;
+    status = RegEnumKeyExA(key.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) return true;
+    if (status != ERROR_SUCCESS) return false;
+    path[len] = '\\';
+    if (!CopyText(path + len + 1, path_size - len - 1, name)) {
+      path[len] = '\0';
+      return false;
+    }
+    int link = RemoveIfRegLink(root, path, 0);
+    bool done = link > 0 || (link == 0 && RemoveRegLinksBelow(root, path, strlen(path), path_size, depth + 1));
+    path[len] = '\0';
+    if (!done) return false;
+    // A removed link hands its index to the next subkey.
+    if (link == 0) ++index;
+  }
+}
+
 }  // namespace
 
 int IsRegKeyPresent(HKEY root, const char* subkey) {
@@ -85,6 +142,14 @@ int DeleteRegValue(HKEY root, const char* subkey, const char* value_name) {
 
 int DeleteRegKeyTree(HKEY root, const char* subkey) {
   if (RegDeleteDepth > kMaxNestedDepth) return 0;
+  if (RegDeleteDepth == 0) {
+    // Links go first, as links, so that nothing below walks into one.
+    int link = RemoveIfRegLink(root, subkey, 0);
+    if (link != 0) return link > 0 ? 1 : 0;
+    char walk[1000];
+    if (!CopyText(walk, sizeof walk, subkey)) return 0;
+    if (!RemoveRegLinksBelow(root, walk, strlen(walk), sizeof walk, 0)) return 0;
+  }
   char nested[1000];
   memset(nested, 0, sizeof nested);
   {
@@ -118,7 +183,10 @@ int PurgeRegSubkeys64(HKEY root, const char* subkey) {
     DWORD name_size = 255;
     status = RegEnumKeyExA(key.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
     if (status != ERROR_SUCCESS) break;
-    if (RegDeleteKeyA(key.Get(), name) != ERROR_SUCCESS) {
+    // RegDeleteKeyA would delete what a link leads to.
+    int link = RemoveIfRegLink(key.Get(), name, KEY_WOW64_64KEY);
+    if (link > 0) continue;
+    if (link < 0 || RegDeleteKeyA(key.Get(), name) != ERROR_SUCCESS) {
       all_deleted = false;
       ++index;
     }

@@ -24,6 +24,7 @@ struct SweepMachine {
   sim::Windows kind;
   bool windows_64;
   int edition;
+  bool links = false;  // links in every product folder (Installation::PlantLinks)
 };
 
 void PrintTo(const SweepMachine& m, std::ostream* os) { *os << m.name; }
@@ -33,6 +34,7 @@ void PrintTo(const SweepMachine& m, std::ostream* os) { *os << m.name; }
 std::unique_ptr<Installation> Prepare(const SweepMachine& m) {
   auto inst = std::make_unique<Installation>(m.kind, m.windows_64, m.edition);
   inst->Plant(install::FullInstall(m.edition));
+  if (m.links) inst->PlantLinks();
   if (m.windows_64) inst->PlantCompanion();
   sim::SetConsole(true);
   sim::QueueKey('x');
@@ -143,6 +145,7 @@ TEST_P(FaultSweep, EveryFailingCallLeavesASoundRun) {
 INSTANTIATE_TEST_SUITE_P(Machines, FaultSweep,
                          ::testing::Values(SweepMachine{"XpEdition1", sim::Windows::WinXP, false, 1},
                                            SweepMachine{"XpEdition0", sim::Windows::WinXP, false, 0},
+                                           SweepMachine{"XpEdition2Links", sim::Windows::WinXP, false, 2, true},
                                            SweepMachine{"Win7x64Edition2", sim::Windows::Win7, true, 2},
                                            SweepMachine{"Win7x64Edition0", sim::Windows::Win7, true, 0}),
                          [](const ::testing::TestParamInfo<SweepMachine>& param) {

@@ -90,7 +90,7 @@ TEST(ProductFolders, LogsAccessListIsResetOnlyOn2000AndXp) {
     sim::SetDenyDeleteAcl(folder + "\\logs");
     EXPECT_EQ(DeleteProductFolders(2, row.generation), row.result);
     EXPECT_EQ(sim::Exists(folder), row.result == 0);
-    EXPECT_EQ(sim::CountCalls("SetFileSecurityA"), row.result == 1 ? 1u : 0u);
+    EXPECT_EQ(sim::CountCalls("SetKernelObjectSecurity"), row.result == 1 ? 1u : 0u);
   }
 }
 
@@ -148,12 +148,12 @@ TEST(FolderAcl, NothingChangesWhereTheResetCannotRun) {
       {"advapi32 not loaded", [] { FreeLibrary(g_AdvapiModule); g_AdvapiModule = nullptr; }, nullptr, "Everyone"},
       {"an entry point missing", [] { sim::RemoveExport("advapi32", "AddAccessAllowedAceEx"); }, nullptr, "Everyone"},
       {"unknown account", [] {}, nullptr, "Nobody Here"},
-      {"descriptor unreadable", [] { sim::FailAlways("GetFileSecurityA"); }, nullptr, "Everyone"},
+      {"descriptor unreadable", [] { sim::FailAlways("GetKernelObjectSecurity"); }, nullptr, "Everyone"},
       {"ACL allocation fails", [] { sim::FailAlways("LocalAlloc"); }, nullptr, "Everyone"},
       {"new ACL cannot be set up", [] { sim::FailAlways("InitializeAcl"); }, nullptr, "Everyone"},
       {"second entry refused", [] { sim::FailCall("AddAccessAllowedAceEx", 2); }, nullptr, "Everyone"},
       {"descriptor refuses the DACL", [] { sim::FailAlways("SetSecurityDescriptorDacl"); }, nullptr, "Everyone"},
-      {"write refused", [] { sim::FailAlways("SetFileSecurityA"); }, nullptr, "Everyone"},
+      {"write refused", [] { sim::FailAlways("SetKernelObjectSecurity"); }, nullptr, "Everyone"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.comment);

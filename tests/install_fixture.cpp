@@ -249,6 +249,28 @@ void Installation::Plant(unsigned parts) {
   sim::ClearCalls();
 }
 
+void Installation::PlantLinks() {
+  const std::string outside = "C:\\Linked";
+  auto target = [this](const std::string& p) {
+    sim::MkFile(p);
+    bystanders_.push_back({"path " + p, 0, [p] { return sim::Exists(p); }});
+  };
+  target(outside + "\\folder\\keep.txt");
+  target(outside + "\\folder\\sub\\keep.txt");
+  target(outside + "\\file.txt");
+  std::vector<std::string> folders;
+  if ((planted_ & kFolder) && edition_ != 0) folders.push_back(ProductFolder());
+  if (planted_ & kAppData) folders.push_back(AppDataFolder());
+  if (planted_ & kInstallInfo) folders.push_back(InstallInfoFolder());
+  if (planted_ & kUninstall) folders.push_back(StartMenuFolder());
+  for (const std::string& f : folders) {
+    sim::MkLink(f + "\\linked", outside + "\\folder", true);
+    sim::MkDir(f + "\\logs\\old");
+    sim::MkLink(f + "\\logs\\old\\archive", outside + "\\folder\\sub", true);
+    sim::MkLink(f + "\\logs\\settings.ini", outside + "\\file.txt", false);
+  }
+}
+
 void Installation::PlantCompanion() {
   companion_ = std::string(kCurrentDir) + "\\ztxins64.exe";
   sim::MkFile(companion_);

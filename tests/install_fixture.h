@@ -44,6 +44,10 @@ class Installation {
   Installation(sim::Windows kind, bool windows_64, int edition);
 
   void Plant(unsigned parts);
+  // Links (junctions and file symbolic links) at several depths of every
+  // product folder planted so far, pointing at folders and a file outside the
+  // product, which become bystanders. Windows 2000 and later only.
+  void PlantLinks();
   // ztxins64.exe in the current directory; when run it removes the product's
   // entries from both catalogs and ends with exit code 0.
   void PlantCompanion();

@@ -221,6 +221,8 @@ ScenarioResult RunScenarioOnHost(const Scenario& s) {
     } else if (p.kind == "open") {
       sim::MkFile(a);
       sim::SetInUse(a);
+    } else if (p.kind == "link") {
+      sim::MkLink(a, p.fields.at(1), sim::IsFolder(p.fields.at(1)));
     } else if (p.kind == "program") {
       sim::SetVersionResource(a, ProgramVersion(p.fields.at(1)));
       programs[a] = sim::AddProcess(a);

@@ -91,6 +91,9 @@ const Case kCases[] = {
     {"XpEdition0Full", W::WinXP, false, 0, kFull, false, {kReg, kApp, kLsp, kInfo, kUninst}, kRestart, nullptr},
     {"XpEdition2FullWithLockedLogs", W::WinXP, false, 2, kFull, false, {kReg, kFold, kInfo, kUninst}, kRestart,
      nullptr},
+    // Links in every product folder: they go, what they point at stays.
+    {"XpEdition1FullWithLinks", W::WinXP, false, 1, kFull, false, {kReg, kFold, kInfo, kUninst}, kRestart,
+     nullptr, nullptr, [](Installation& i) { i.PlantLinks(); }},
     {"XpEdition0AppletInUse", W::WinXP, false, 0, kFull, false, {kReg, kAppFail, kLsp, kInfo, kUninst}, kRunAgain,
      [](const Installation& i) { return std::vector<std::string>{"path " + i.SystemDir() + "\\ztxcfg.cpl"}; },
      nullptr, [](Installation& i) { sim::SetInUse(i.SystemDir() + "\\ztxcfg.cpl"); }},

@@ -42,6 +42,13 @@ bool Enter(const char* name, DWORD& error, const char* fmt, ...) {
   va_end(ap);
   st.calls.push_back(Call{name, buf});
   int nth = ++st.call_counts[name];
+  for (size_t i = 0; i < st.hooks.size(); ++i) {
+    if (st.hooks[i].name != name || st.hooks[i].nth != nth) continue;
+    std::function<void()> action = std::move(st.hooks[i].action);
+    st.hooks.erase(st.hooks.begin() + static_cast<std::ptrdiff_t>(i));
+    action();
+    break;
+  }
   bool fail = st.fail_call_number != 0 && st.calls.size() == st.fail_call_number;
   for (const Fault& f : st.faults) {
     if (f.name == name && (f.nth == 0 || f.nth == nth)) {
@@ -127,7 +134,7 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
 
   bool xp_or_later = !nine_x && (v.major > 5 || (v.major == 5 && v.minor >= 1));
   bool wow64_api = windows_64 || (!nine_x && v.major >= 6);
-  std::set<std::string> k32;
+  std::set<std::string> k32 = {"GetFileInformationByHandle"};
   if (xp_or_later) k32.insert({"IsWow64Process", "GetNativeSystemInfo"});
   if (wow64_api) k32.insert({"Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection"});
   if (nine_x || v.major >= 5) k32.insert({"CreateToolhelp32Snapshot", "Process32First", "Process32Next"});
@@ -136,13 +143,15 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
   if (!nine_x)
     adv = {"AddAccessAllowedAceEx", "GetAclInformation", "GetFileSecurityA",
            "GetSecurityDescriptorDacl", "InitializeAcl", "InitializeSecurityDescriptor",
-           "LookupAccountNameA", "SetSecurityDescriptorDacl", "SetFileSecurityA"};
+           "LookupAccountNameA", "SetSecurityDescriptorDacl", "SetFileSecurityA", "GetKernelObjectSecurity",
+           "SetKernelObjectSecurity"};
   // AddAccessAllowedAceEx arrived with Windows 2000.
   if (!nine_x && v.major < 5) adv.erase("AddAccessAllowedAceEx");
   SetExports("ADVAPI32", adv);
   if (!nine_x) {
     SetExports("PSAPI", {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
     SetExports("VDMDBG", {"VDMEnumTaskWOWEx"});
+    SetExports("NTDLL", {"NtDeleteKey"});
   }
   std::set<std::string> ws2;
   if (v.windows_64 && v.process_64)
@@ -222,6 +231,7 @@ void Reset(Windows kind, bool windows_64, bool process_64) {
   State& st = S();
   st.calls.clear();
   st.faults.clear();
+  st.hooks.clear();
   st.call_counts.clear();
   st.fail_call_number = 0;
   st.faults_fired = 0;
@@ -276,6 +286,9 @@ void ClearCalls() {
 }
 void FailCall(const std::string& name, int nth, DWORD error) { S().faults.push_back({name, nth, error}); }
 void FailAlways(const std::string& name, DWORD error) { S().faults.push_back({name, 0, error}); }
+void OnCall(const std::string& name, int nth, std::function<void()> action) {
+  S().hooks.push_back({name, nth, std::move(action)});
+}
 void FailCallNumber(size_t n) { S().fail_call_number = n; }
 size_t FaultsFired() { return S().faults_fired; }
 void ClearFaults() {

@@ -44,17 +44,39 @@ std::string Resolve(const std::string& path) {
   return r;
 }
 
-FsNode* FsFind(const std::string& absolute_path) {
+// Windows gives up after this many reparse points in one path.
+static const int kMaxLinkHops = 63;
+
+static FsNode* Walk(const std::string& absolute_path, bool follow_last, int hops) {
   std::vector<std::string> parts = SplitPath(absolute_path);
   if (parts.empty() || !S().fs_root) return nullptr;
   FsNode* node = S().fs_root.get();
-  for (const std::string& p : parts) {
-    auto it = node->children.find(Upper(p));
+  for (size_t i = 0; i < parts.size(); ++i) {
+    auto it = node->children.find(Upper(parts[i]));
     if (it == node->children.end()) return nullptr;
     node = it->second.get();
+    bool last = i + 1 == parts.size();
+    if (IsLinkNode(*node) && (!last || follow_last)) {
+      if (hops >= kMaxLinkHops) return nullptr;
+      std::string rest = node->link_target;
+      for (size_t j = i + 1; j < parts.size(); ++j) rest += "\\" + parts[j];
+      return Walk(rest, follow_last, hops + 1);
+    }
   }
   return node;
 }
+
+bool IsLinkNode(const FsNode& node) { return !node.link_target.empty(); }
+FsNode* FsFind(const std::string& absolute_path) { return Walk(absolute_path, false, 0); }
+FsNode* FsFollow(const std::string& absolute_path) { return Walk(absolute_path, true, 0); }
+
+static FsNode* ById(FsNode* node, uint64_t id) {
+  if (node->id == id) return node;
+  for (auto& c : node->children)
+    if (FsNode* n = ById(c.second.get(), id)) return n;
+  return nullptr;
+}
+FsNode* FsById(uint64_t id) { return S().fs_root && id != 0 ? ById(S().fs_root.get(), id) : nullptr; }
 
 FsNode* FsParent(const std::string& absolute_path, std::string* leaf) {
   std::vector<std::string> parts = SplitPath(absolute_path);
@@ -74,8 +96,15 @@ static FsNode* Create(const std::string& path, bool dir) {
     if (!slot) {
       slot = std::make_unique<FsNode>();
       slot->name = name;
+      slot->id = S().next_node_id++;
       slot->dir = dir || i + 1 < parts.size();
       slot->attrs = slot->dir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    }
+    if (IsLinkNode(*slot) && i + 1 < parts.size()) {
+      // Creating below a link creates in its target, as on Windows.
+      std::string rest = slot->link_target;
+      for (size_t j = i + 1; j < parts.size(); ++j) rest += "\\" + parts[j];
+      return Create(rest, dir);
     }
     node = slot.get();
   }
@@ -99,6 +128,42 @@ void SetVolume(char drive, const std::string& fs_name) {
 }
 void MkDir(const std::string& path) { Create(path, true); }
 void MkFile(const std::string& path) { Create(path, false); }
+void MkLink(const std::string& path, const std::string& target, bool folder) {
+  std::string leaf;
+  std::vector<std::string> parts = SplitPath(path);
+  std::string parent_path;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) parent_path += (i ? "\\" : "") + parts[i];
+  Create(parent_path, true);
+  FsNode* parent = FsParent(path, &leaf);
+  if (parent == nullptr) abort();
+  auto& slot = parent->children[leaf];
+  slot = std::make_unique<FsNode>();
+  slot->name = SplitPath(path).back();
+  slot->id = S().next_node_id++;
+  slot->dir = folder;
+  slot->attrs = FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+  slot->link_target = target;
+}
+bool IsLink(const std::string& path) {
+  FsNode* n = FsFind(path);
+  return n != nullptr && IsLinkNode(*n);
+}
+bool IsFolder(const std::string& path) {
+  FsNode* n = FsFollow(path);
+  return n != nullptr && n->dir;
+}
+void MoveNode(const std::string& from, const std::string& to) {
+  std::string from_leaf, to_leaf;
+  FsNode* from_parent = FsParent(from, &from_leaf);
+  FsNode* to_parent = FsParent(to, &to_leaf);
+  if (from_parent == nullptr || to_parent == nullptr) abort();
+  auto it = from_parent->children.find(from_leaf);
+  if (it == from_parent->children.end() || to_parent->children.count(to_leaf)) abort();
+  std::unique_ptr<FsNode> node = std::move(it->second);
+  from_parent->children.erase(it);
+  node->name = SplitPath(to).back();
+  to_parent->children[to_leaf] = std::move(node);
+}
 bool Exists(const std::string& path) { return FsFind(path) != nullptr; }
 void SetInUse(const std::string& path, bool in_use) {
   FsNode* n = FsFind(path);
@@ -154,6 +219,141 @@ DWORD GetFileAttributesA(LPCSTR path) {
     return INVALID_FILE_ATTRIBUTES;
   }
   return node->dir ? (node->attrs | FILE_ATTRIBUTE_DIRECTORY) : node->attrs;
+}
+
+static DWORD ReparseTag(const FsNode& node) {
+  if (!IsLinkNode(node)) return 0;
+  return node.dir ? IO_REPARSE_TAG_MOUNT_POINT : IO_REPARSE_TAG_SYMLINK;
+}
+
+static void FillFindData(const KernelObject::Entry& e, LPWIN32_FIND_DATAA data) {
+  memset(data, 0, sizeof *data);
+  data->dwFileAttributes = e.attrs;
+  data->dwReserved0 = e.tag;
+  memcpy(data->cFileName, e.name.c_str(), e.name.size() + 1);
+}
+
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("FindFirstFileA", err, "%s", Str(pattern).c_str())) return INVALID_HANDLE_VALUE;
+  if (pattern == nullptr || data == nullptr) abort();
+  // Only the one pattern the tool lists folders with: "folder\\*".
+  size_t len = strlen(pattern);
+  if (len >= MAX_PATH || len < 3 || strcmp(pattern + len - 2, "\\*") != 0) {
+    S().last_error = len >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_PARAMETER;
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string dir = Resolve(std::string(pattern, len - 2));
+  FsNode* node = FsFollow(dir);
+  if (node == nullptr) {
+    S().last_error = ERROR_PATH_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!node->dir) {
+    S().last_error = ERROR_DIRECTORY;
+    return INVALID_HANDLE_VALUE;
+  }
+  KernelObject o;
+  o.kind = KernelObject::kFind;
+  // NTFS and FAT list "." and ".." first in every folder but a drive root.
+  if (SplitPath(dir).size() > 1) {
+    o.entries.push_back({".", FILE_ATTRIBUTE_DIRECTORY, 0});
+    o.entries.push_back({"..", FILE_ATTRIBUTE_DIRECTORY, 0});
+  }
+  for (auto& c : node->children) {
+    const FsNode& child = *c.second;
+    DWORD attrs = child.dir ? (child.attrs | FILE_ATTRIBUTE_DIRECTORY) : child.attrs;
+    o.entries.push_back({child.name, attrs, ReparseTag(child)});
+  }
+  if (o.entries.empty()) {
+    S().last_error = ERROR_FILE_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  FillFindData(o.entries[0], data);
+  o.cursor = 1;
+  return NewHandle(o);
+}
+
+BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("FindNextFileA", err, "%p", find)) return FALSE;
+  KernelObject* o = FindHandle(find);
+  if (o == nullptr || o->kind != KernelObject::kFind || data == nullptr) {
+    S().last_error = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  if (o->cursor >= o->entries.size()) {
+    S().last_error = ERROR_NO_MORE_FILES;
+    return FALSE;
+  }
+  FillFindData(o->entries[o->cursor++], data);
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE find) {
+  DWORD err = ERROR_INVALID_HANDLE;
+  bool fail = Enter("FindClose", err, "%p", find);
+  KernelObject* o = FindHandle(find);
+  if (o == nullptr || o->kind != KernelObject::kFind) {
+    S().last_error = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  S().handles.erase(reinterpret_cast<uintptr_t>(find));
+  return fail ? FALSE : TRUE;
+}
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE template_file) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("CreateFileA", err, "%s,access=0x%x,share=0x%x,disp=%u,flags=0x%x", Str(path).c_str(),
+            access, share, disposition, flags))
+    return INVALID_HANDLE_VALUE;
+  (void)security;
+  (void)template_file;
+  if (path == nullptr || disposition != OPEN_EXISTING) {
+    S().last_error = ERROR_INVALID_PARAMETER;
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string full = Resolve(path);
+  FsNode* node = (flags & FILE_FLAG_OPEN_REPARSE_POINT) ? FsFind(full) : FsFollow(full);
+  if (node == nullptr) {
+    S().last_error = ERROR_FILE_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  // A folder opens only for backup semantics, and never on Windows 9x.
+  bool nine_x = S().version.platform == VER_PLATFORM_WIN32_WINDOWS;
+  if (node->dir && (nine_x || !(flags & FILE_FLAG_BACKUP_SEMANTICS))) {
+    S().last_error = ERROR_ACCESS_DENIED;
+    return INVALID_HANDLE_VALUE;
+  }
+  KernelObject o;
+  o.kind = KernelObject::kFile;
+  o.access = access;
+  o.node = node->id;
+  o.drive = full.empty() ? 'C' : full[0];
+  return NewHandle(o);
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("GetFileInformationByHandle", err, "%p", file)) return FALSE;
+  KernelObject* o = FindHandle(file);
+  FsNode* node = o != nullptr && o->kind == KernelObject::kFile ? FsById(o->node) : nullptr;
+  if (node == nullptr || info == nullptr) {
+    S().last_error = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  // The basic information it reads needs FILE_READ_ATTRIBUTES.
+  if (!(o->access & (FILE_READ_ATTRIBUTES | GENERIC_READ))) {
+    S().last_error = ERROR_ACCESS_DENIED;
+    return FALSE;
+  }
+  memset(info, 0, sizeof *info);
+  info->dwFileAttributes = node->dir ? (node->attrs | FILE_ATTRIBUTE_DIRECTORY) : node->attrs;
+  info->dwVolumeSerialNumber = 0x1234abcd;
+  info->nNumberOfLinks = 1;
+  info->nFileIndexLow = static_cast<DWORD>(node->id);
+  return TRUE;
 }
 
 BOOL DeleteFileA(LPCSTR path) {

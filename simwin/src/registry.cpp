@@ -24,7 +24,7 @@ static std::string CanonicalRoot(const std::string& name) {
   return u;
 }
 
-RegNode* RegFind(const std::vector<std::string>& path) {
+static RegNode* FindFrom(const std::vector<std::string>& path, bool follow_last, int hops) {
   if (path.empty()) return nullptr;
   auto r = S().reg_roots.find(CanonicalRoot(path[0]));
   if (r == S().reg_roots.end()) return nullptr;
@@ -33,8 +33,18 @@ RegNode* RegFind(const std::vector<std::string>& path) {
     auto it = node->subkeys.find(Upper(path[i]));
     if (it == node->subkeys.end()) return nullptr;
     node = it->second.get();
+    if (!node->link_target.empty() && (i + 1 < path.size() || follow_last)) {
+      if (hops >= 32) return nullptr;
+      std::vector<std::string> rest = SplitPath(node->link_target);
+      rest.insert(rest.end(), path.begin() + static_cast<std::ptrdiff_t>(i) + 1, path.end());
+      return FindFrom(rest, follow_last, hops + 1);
+    }
   }
   return node;
+}
+
+RegNode* RegFind(const std::vector<std::string>& path, bool follow_last) {
+  return FindFrom(path, follow_last, 0);
 }
 
 // The physical path of a logical one: the 32-bit view of HKLM\SOFTWARE on
@@ -64,18 +74,35 @@ bool HandleView(HKEY key, std::vector<std::string>* logical, bool* view32, REGSA
   return true;
 }
 
-static LSTATUS DeleteTree(RegNode* parent, const std::string& name_upper) {
+// The parent and upper-case name of the key a link leads to.
+static RegNode* LinkTargetParent(const RegNode& link, std::string* leaf) {
+  std::vector<std::string> target = SplitPath(link.link_target);
+  if (target.size() < 2) return nullptr;
+  *leaf = Upper(target.back());
+  target.pop_back();
+  return RegFind(target);
+}
+
+static LSTATUS DeleteTree(RegNode* parent, const std::string& name_upper, int depth = 0) {
   auto it = parent->subkeys.find(name_upper);
   if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
   RegNode* node = it->second.get();
+  if (!node->link_target.empty()) {
+    // The tree deletion opens a link like any key and deletes what it leads
+    // to; the link itself stays behind, leading nowhere.
+    std::string leaf;
+    RegNode* target_parent = LinkTargetParent(*node, &leaf);
+    if (target_parent == nullptr || depth > 32) return ERROR_FILE_NOT_FOUND;
+    return DeleteTree(target_parent, leaf, depth + 1);
+  }
   std::vector<std::string> names;
   for (auto& c : node->subkeys) names.push_back(c.first);
   for (const std::string& n : names) {
-    LSTATUS s = DeleteTree(node, n);
+    LSTATUS s = DeleteTree(node, n, depth + 1);
     if (s != ERROR_SUCCESS) return s;
   }
   if (node->deny_delete) return ERROR_ACCESS_DENIED;
-  parent->subkeys.erase(it);
+  parent->subkeys.erase(name_upper);
   return ERROR_SUCCESS;
 }
 
@@ -130,6 +157,27 @@ std::vector<std::string> RegSubkeys(const std::string& path) {
     for (auto& c : n->subkeys) r.push_back(c.second->name);
   return r;
 }
+void RegLink(const std::string& path, const std::string& target) {
+  RegNode* node = CreatePath(path);
+  node->link_target = target;
+  node->subkeys.clear();
+  // Windows keeps the target as "\\REGISTRY\\MACHINE\\..." in UTF-16.
+  std::string text = "\\REGISTRY\\MACHINE" + target.substr(target.find('\\'));
+  std::vector<uint8_t> data;
+  for (char c : text) {
+    data.push_back(static_cast<uint8_t>(c));
+    data.push_back(0);
+  }
+  RegValue v;
+  v.name = "SymbolicLinkValue";
+  v.type = REG_LINK;
+  v.data = data;
+  node->values[Upper(v.name)] = v;
+}
+bool RegIsLink(const std::string& path) {
+  RegNode* n = RegFind(SplitPath(path), false);
+  return n != nullptr && !n->link_target.empty();
+}
 void RegDenyWrite(const std::string& path) { CreatePath(path)->deny_write = true; }
 void RegDenyDelete(const std::string& path) { CreatePath(path)->deny_delete = true; }
 size_t RegOpenHandles() { return S().open_keys.size(); }
@@ -174,7 +222,9 @@ LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM access, PH
   if (subkey != nullptr)
     for (const std::string& p : SplitPath(subkey)) logical.push_back(p);
   std::vector<std::string> phys = ToPhysical(logical, view32);
-  RegNode* node = RegFind(phys);
+  // Windows 9x has no links and no REG_OPTION_OPEN_LINK.
+  bool open_link = (options & REG_OPTION_OPEN_LINK) && v.platform == VER_PLATFORM_WIN32_NT;
+  RegNode* node = RegFind(phys, !open_link);
   if (node == nullptr) return ERROR_FILE_NOT_FOUND;
   const REGSAM write_bits = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE;
   if (node->deny_write && (access & write_bits)) return ERROR_ACCESS_DENIED;
@@ -184,6 +234,7 @@ LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM access, PH
   ok_key.path = logical;
   REGSAM granted = access & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY);
   ok_key.access = granted | (view32 ? 0x80000000u : 0);
+  ok_key.open_link = open_link;
   S().open_keys[h] = ok_key;
   *result = reinterpret_cast<HKEY>(h);
   return ERROR_SUCCESS;
@@ -240,7 +291,9 @@ static RegNode* SimRegNodeOf(HKEY key, REGSAM need, LSTATUS* status) {
     *status = ERROR_ACCESS_DENIED;
     return nullptr;
   }
-  RegNode* node = RegFind(ToPhysical(logical, view32));
+  auto open = S().open_keys.find(reinterpret_cast<uintptr_t>(key));
+  bool open_link = open != S().open_keys.end() && open->second.open_link;
+  RegNode* node = RegFind(ToPhysical(logical, view32), !open_link);
   if (node == nullptr) *status = ERROR_KEY_DELETED;
   return node;
 }
@@ -330,9 +383,38 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subkey) {
   // that still has subkeys.
   if (S().version.platform == VER_PLATFORM_WIN32_WINDOWS) return DeleteTree(parent, leaf);
   RegNode* node = parent->subkeys[leaf].get();
+  if (!node->link_target.empty()) {
+    // The name is opened like any key: a link's target is what goes.
+    parent = LinkTargetParent(*node, &leaf);
+    if (parent == nullptr || parent->subkeys.count(leaf) == 0) return ERROR_FILE_NOT_FOUND;
+    node = parent->subkeys[leaf].get();
+  }
   if (!node->subkeys.empty() || node->deny_delete) return ERROR_ACCESS_DENIED;
   parent->subkeys.erase(leaf);
   return ERROR_SUCCESS;
+}
+
+LONG NtDeleteKey(HANDLE handle) {
+  const LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022u);
+  const LONG kStatusInvalidHandle = static_cast<LONG>(0xC0000008u);
+  DWORD err = 0;
+  if (Enter("NtDeleteKey", err, "%s", KeyName(static_cast<HKEY>(handle)).c_str())) return kStatusAccessDenied;
+  HKEY key = static_cast<HKEY>(handle);
+  auto open = S().open_keys.find(reinterpret_cast<uintptr_t>(key));
+  if (open == S().open_keys.end()) return kStatusInvalidHandle;
+  if (!(open->second.access & DELETE)) return kStatusAccessDenied;
+  bool view32 = (open->second.access & 0x80000000u) != 0;
+  std::vector<std::string> phys = ToPhysical(open->second.path, view32);
+  RegNode* node = RegFind(phys, !open->second.open_link);
+  if (node == nullptr) return static_cast<LONG>(0xC000017Cu);  // STATUS_KEY_DELETED
+  if (node->deny_delete) return kStatusAccessDenied;
+  if (!node->subkeys.empty()) return static_cast<LONG>(0xC0000121u);  // STATUS_CANNOT_DELETE
+  std::string leaf = Upper(phys.back());
+  phys.pop_back();
+  RegNode* parent = RegFind(phys);
+  if (parent == nullptr) return kStatusAccessDenied;
+  parent->subkeys.erase(leaf);
+  return 0;
 }
 
 LSTATUS SHDeleteKeyA(HKEY key, LPCSTR subkey) {

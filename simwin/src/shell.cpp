@@ -212,12 +212,28 @@ DWORD BlockedBy(const FsNode& node) {
   return 0;
 }
 
+// The shell of Windows 2000, XP and Server 2003 lists a folder link like any
+// folder and deletes what it finds inside, in the link's target; then the
+// link itself goes. Later shells remove the link alone.
+bool ShellFollowsLinks() {
+  const VersionState& v = S().version;
+  return v.platform == VER_PLATFORM_WIN32_NT && v.major == 5;
+}
+// Nesting beyond this through links ends with a path too long to name.
+const int kMaxShellDepth = 120;
+
 // Deletes the children of node depth-first, in listing order, then reports
 // whether node itself can go; stops at the first item that cannot.
-DWORD DeleteChildren(FsNode* node) {
+DWORD DeleteChildren(FsNode* node, int depth) {
+  if (depth > kMaxShellDepth) return ERROR_FILENAME_EXCED_RANGE;
+  if (IsLinkNode(*node)) {
+    if (!node->dir || !ShellFollowsLinks()) return 0;
+    FsNode* target = FsFollow(node->link_target);
+    return target != nullptr && target->dir ? DeleteChildren(target, depth + 1) : 0;
+  }
   for (auto it = node->children.begin(); it != node->children.end();) {
     FsNode* child = it->second.get();
-    if (DWORD e = DeleteChildren(child)) return e;
+    if (DWORD e = DeleteChildren(child, depth + 1)) return e;
     if (DWORD e = BlockedBy(*child)) return e;
     it = node->children.erase(it);
   }
@@ -293,7 +309,7 @@ int SHFileOperationA(LPSHFILEOPSTRUCTA op) {
     FsNode* parent = FsParent(full, &leaf);
     FsNode* node = parent ? FsFind(full) : nullptr;
     if (node == nullptr) return ERROR_FILE_NOT_FOUND;
-    if (DWORD e = DeleteChildren(node)) return static_cast<int>(e);
+    if (DWORD e = DeleteChildren(node, 0)) return static_cast<int>(e);
     if (DWORD e = BlockedBy(*node)) return static_cast<int>(e);
     parent->children.erase(leaf);
   }
@@ -414,6 +430,57 @@ DWORD GetLengthSid(PSID sid) {
   return SidLength(static_cast<const BYTE*>(sid));
 }
 
+static BOOL ReadNodeSecurity(const FsNode& node, bool ntfs, SECURITY_INFORMATION what,
+                             PSECURITY_DESCRIPTOR sd, DWORD size, LPDWORD needed) {
+  std::vector<BYTE> out;
+  if (!(what & DACL_SECURITY_INFORMATION)) {
+    out = SelfRelative(nullptr);
+    WriteWord(&out[2], kSeSelfRelative);
+  } else if (!ntfs) {
+    // A file system without security gets the world descriptor: a null DACL.
+    out = SelfRelative(nullptr);
+  } else {
+    out = node.security.empty() ? DefaultDescriptor() : node.security;
+  }
+  *needed = static_cast<DWORD>(out.size());
+  if (size < out.size() || sd == nullptr) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  memcpy(sd, out.data(), out.size());
+  return TRUE;
+}
+
+static BOOL WriteNodeSecurity(FsNode* node, bool ntfs, SECURITY_INFORMATION what,
+                              PSECURITY_DESCRIPTOR sd) {
+  bool present = false, defaulted = false;
+  const BYTE* acl = nullptr;
+  if (!DescriptorDacl(static_cast<const BYTE*>(sd), &present, &acl, &defaulted))
+    return Fail(kErrorUnknownRevision);
+  if (!(what & DACL_SECURITY_INFORMATION)) return TRUE;
+  if (acl != nullptr && !ValidAcl(acl)) return Fail(ERROR_INVALID_ACL);
+  // A file system without security accepts the call and keeps nothing.
+  if (!ntfs) return TRUE;
+  if (!present) return Fail(ERROR_INVALID_SECURITY_DESCR);
+  node->security = SelfRelative(acl);
+  return TRUE;
+}
+
+// The node a file handle was opened on, when the handle carries the access.
+static FsNode* HandleNode(HANDLE object, DWORD access, bool* ntfs) {
+  KernelObject* o = FindHandle(object);
+  if (o == nullptr || o->kind != KernelObject::kFile) {
+    Fail(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if ((o->access & access) != access) {
+    Fail(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  FsNode* node = FsById(o->node);
+  if (node == nullptr) Fail(ERROR_ACCESS_DENIED);  // deleted while open
+  *ntfs = NtfsVolumeOf(std::string(1, o->drive));
+  return node;
+}
+
+// By path, the security calls act on what a link in the last name points at.
 BOOL GetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd, DWORD size,
                       LPDWORD needed) {
   DWORD err = ERROR_ACCESS_DENIED;
@@ -421,21 +488,44 @@ BOOL GetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPT
     return FALSE;
   if (needed == nullptr) Crash("GetFileSecurityA without a size");
   std::string full = Resolve(path ? path : "");
-  FsNode* node = FsFind(full);
+  FsNode* node = FsFollow(full);
   if (node == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
-  std::vector<BYTE> out;
-  if (!(what & DACL_SECURITY_INFORMATION)) {
-    out = SelfRelative(nullptr);
-    WriteWord(&out[2], kSeSelfRelative);
-  } else if (!NtfsVolumeOf(full)) {
-    // A file system without security gets the world descriptor: a null DACL.
-    out = SelfRelative(nullptr);
-  } else {
-    out = node->security.empty() ? DefaultDescriptor() : node->security;
-  }
-  *needed = static_cast<DWORD>(out.size());
-  if (size < out.size() || sd == nullptr) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  memcpy(sd, out.data(), out.size());
+  return ReadNodeSecurity(*node, NtfsVolumeOf(full), what, sd, size, needed);
+}
+
+BOOL GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd,
+                             DWORD size, LPDWORD needed) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("GetKernelObjectSecurity", err, "%p,what=0x%x,size=%u", object, what, size)) return FALSE;
+  if (needed == nullptr) Crash("GetKernelObjectSecurity without a size");
+  bool ntfs = false;
+  FsNode* node = HandleNode(object, READ_CONTROL, &ntfs);
+  if (node == nullptr) return FALSE;
+  return ReadNodeSecurity(*node, ntfs, what, sd, size, needed);
+}
+
+BOOL SetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("SetKernelObjectSecurity", err, "%p,what=0x%x", object, what)) return FALSE;
+  bool ntfs = false;
+  FsNode* node = HandleNode(object, WRITE_DAC, &ntfs);
+  if (node == nullptr) return FALSE;
+  return WriteNodeSecurity(node, ntfs, what, sd);
+}
+
+BOOL RemoveDirectoryA(LPCSTR path) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("RemoveDirectoryA", err, "%s", Str(path).c_str())) return FALSE;
+  std::string leaf;
+  std::string full = Resolve(path ? path : "");
+  FsNode* parent = FsParent(full, &leaf);
+  FsNode* node = parent ? FsFind(full) : nullptr;
+  // A link in the last name is removed itself; its target is not touched.
+  if (node == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!node->dir) return Fail(ERROR_DIRECTORY);
+  if (!node->children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
+  if (DWORD e = BlockedBy(*node)) return Fail(e);
+  parent->children.erase(leaf);
   return TRUE;
 }
 
@@ -549,17 +639,7 @@ BOOL SetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPT
   DWORD err = ERROR_ACCESS_DENIED;
   if (Enter("SetFileSecurityA", err, "%s,what=0x%x", Str(path).c_str(), what)) return FALSE;
   std::string full = Resolve(path ? path : "");
-  FsNode* node = FsFind(full);
+  FsNode* node = FsFollow(full);
   if (node == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
-  bool present = false, defaulted = false;
-  const BYTE* acl = nullptr;
-  if (!DescriptorDacl(static_cast<const BYTE*>(sd), &present, &acl, &defaulted))
-    return Fail(kErrorUnknownRevision);
-  if (!(what & DACL_SECURITY_INFORMATION)) return TRUE;
-  if (acl != nullptr && !ValidAcl(acl)) return Fail(ERROR_INVALID_ACL);
-  // A file system without security accepts the call and keeps nothing.
-  if (!NtfsVolumeOf(full)) return TRUE;
-  if (!present) return Fail(ERROR_INVALID_SECURITY_DESCR);
-  node->security = SelfRelative(acl);
-  return TRUE;
+  return WriteNodeSecurity(node, NtfsVolumeOf(full), what, sd);
 }

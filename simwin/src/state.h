@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -35,6 +36,8 @@ struct RegNode {
   std::map<std::string, std::unique_ptr<RegNode>> subkeys;  // by upper-case name
   bool deny_write = false;
   bool deny_delete = false;
+  // A registry link: the physical path of the key it leads to.
+  std::string link_target;
 };
 
 struct FsNode {
@@ -43,6 +46,10 @@ struct FsNode {
   DWORD attrs = FILE_ATTRIBUTE_NORMAL;
   bool in_use = false;
   bool deny_delete = false;
+  // A link (a junction, or a symbolic link to a folder or file): the absolute
+  // physical path it points at. A link node has no children of its own.
+  std::string link_target;
+  uint64_t id = 0;  // what a handle opened on the node refers to
   std::map<std::string, std::unique_ptr<FsNode>> children;  // by upper-case name
   // Security descriptor (self-relative bytes) when one has been written.
   std::vector<uint8_t> security;
@@ -53,12 +60,19 @@ struct FsNode {
 struct OpenKey {
   std::vector<std::string> path;  // physical, below the root node; [0] is the root name
   REGSAM access = 0;
+  bool open_link = false;  // opened with REG_OPTION_OPEN_LINK: the link itself
 };
 
 struct Fault {
   std::string name;
   int nth = 0;  // 0: every call
   DWORD error = 0;
+};
+
+struct Hook {
+  std::string name;
+  int nth = 0;
+  std::function<void()> action;
 };
 
 struct Module {
@@ -89,9 +103,17 @@ struct SimProcess {
 
 // A kernel handle: a process opened or started, or a toolhelp snapshot.
 struct KernelObject {
-  enum Kind { kProcess, kSnapshot } kind = kProcess;
+  enum Kind { kProcess, kSnapshot, kFile, kFind } kind = kProcess;
   DWORD pid = 0;
   DWORD access = 0;
+  uint64_t node = 0;   // kFile: the FsNode's id
+  char drive = 'C';    // kFile: the volume the node was opened on
+  struct Entry {
+    std::string name;
+    DWORD attrs = 0;
+    DWORD tag = 0;
+  };
+  std::vector<Entry> entries;  // kFind: the folder's listing
   std::vector<DWORD> snapshot;  // process ids, for a snapshot
   size_t cursor = 0;
 };
@@ -101,6 +123,7 @@ struct State {
   DWORD last_error = 0;
   std::vector<Call> calls;
   std::vector<Fault> faults;
+  std::vector<Hook> hooks;
   std::map<std::string, int> call_counts;
   size_t fail_call_number = 0;
   size_t faults_fired = 0;
@@ -124,6 +147,7 @@ struct State {
 
   std::map<char, std::string> volumes;  // upper-case drive letter -> file system
   std::unique_ptr<FsNode> fs_root;      // children are drives "C:"
+  uint64_t next_node_id = 1;
   std::map<int, std::string> special_folders;
   std::string windows_dir = "C:\\WINDOWS";
   std::string system_dir = "C:\\WINDOWS\\system32";
@@ -143,13 +167,19 @@ KernelObject* FindHandle(HANDLE handle);
 State& S();
 
 // Registry helpers.
-RegNode* RegFind(const std::vector<std::string>& path);
+// Follows registry links in every name, the last one too unless told not to.
+RegNode* RegFind(const std::vector<std::string>& path, bool follow_last = true);
 std::vector<std::string> SplitPath(const std::string& path);  // by backslash, empty parts dropped
 
 // File-system helpers. Resolve applies the WOW64 System32 redirection of the
 // running tool and turns a relative path into an absolute one.
 std::string Resolve(const std::string& path);
+// FsFind follows links in every name but the last, as Windows does for a
+// path; FsFollow follows the last one too. Both give null for a link cycle.
 FsNode* FsFind(const std::string& absolute_path);
+FsNode* FsFollow(const std::string& absolute_path);
+FsNode* FsById(uint64_t id);
+bool IsLinkNode(const FsNode& node);
 FsNode* FsParent(const std::string& absolute_path, std::string* leaf);
 bool FsDeletable(const FsNode& node, bool top_only);
 

@@ -83,6 +83,7 @@ typedef INT_PTR (*FARPROC)();
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_BAD_FORMAT 11L
+#define ERROR_NO_MORE_FILES 18L
 #define ERROR_NOT_READY 21L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INVALID_PARAMETER 87L
@@ -93,6 +94,8 @@ typedef INT_PTR (*FARPROC)();
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_DIRECTORY 267L
 #define ERROR_PARTIAL_COPY 299L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_NONE_MAPPED 1332L
@@ -182,6 +185,61 @@ BOOL IsDBCSLeadByte(BYTE c);
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_ARCHIVE 0x20u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+
+// Folder listing.
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME;
+typedef struct _WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;  // the reparse tag, for a reparse point
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
+BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
+BOOL FindClose(HANDLE find);
+BOOL RemoveDirectoryA(LPCSTR path);
+
+// Opening a file or folder for a handle.
+#define GENERIC_READ 0x80000000u
+#define FILE_READ_ATTRIBUTES 0x80u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
+#define OPEN_EXISTING 3u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE template_file);
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
 
 #define HEAP_ZERO_MEMORY 0x8u
 HANDLE GetProcessHeap(void);
@@ -269,6 +327,7 @@ BOOL Wow64RevertWow64FsRedirection(PVOID old_value);
 #define KEY_WOW64_32KEY 0x0200u
 #define DELETE 0x00010000u
 #define READ_CONTROL 0x00020000u
+#define WRITE_DAC 0x00040000u
 #define KEY_READ 0x20019u
 #define KEY_WRITE 0x20006u
 #define KEY_ALL_ACCESS 0xF003Fu
@@ -278,12 +337,10 @@ BOOL Wow64RevertWow64FsRedirection(PVOID old_value);
 #define REG_EXPAND_SZ 2u
 #define REG_BINARY 3u
 #define REG_DWORD 4u
+#define REG_LINK 6u
 #define REG_MULTI_SZ 7u
+#define REG_OPTION_OPEN_LINK 0x8u
 
-typedef struct _FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
-} FILETIME, *PFILETIME;
 
 LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM access, PHKEY result);
 LSTATUS RegCloseKey(HKEY key);
@@ -293,6 +350,9 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR name);
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
                       LPSTR class_name, LPDWORD class_size, PFILETIME last_write);
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subkey);
+// NTDLL (looked up by name): deletes the key a handle was opened on, also a
+// link opened with REG_OPTION_OPEN_LINK. Gives an NTSTATUS, 0 on success.
+LONG NtDeleteKey(HANDLE key);
 LSTATUS SHEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size);
 LSTATUS SHDeleteKeyA(HKEY key, LPCSTR subkey);
 
@@ -438,6 +498,9 @@ BOOL LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD sid_siz
 BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL present, PACL dacl,
                                BOOL defaulted);
 BOOL SetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd);
+BOOL GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd,
+                             DWORD size, LPDWORD needed);
+BOOL SetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd);
 DWORD GetLengthSid(PSID sid);
 
 // Winsock 2 and its service-provider catalog.

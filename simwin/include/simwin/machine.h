@@ -49,6 +49,9 @@ void ClearCalls();
 void FailCall(const std::string& name, int nth = 1, DWORD error = 0);
 // Every call of that name fails.
 void FailAlways(const std::string& name, DWORD error = 0);
+// Runs action when the nth call (1-based) of that name is entered, before the
+// call does anything: for something else on the machine changing meanwhile.
+void OnCall(const std::string& name, int nth, std::function<void()> action);
 // The nth call of any kind (1-based, counted from the last ClearCalls/Reset).
 void FailCallNumber(size_t n);
 // How many injected failures have fired.
@@ -94,6 +97,10 @@ bool RegExists(const std::string& path);
 bool RegValueExists(const std::string& path, const std::string& name);
 std::vector<uint8_t> RegValueData(const std::string& path, const std::string& name);
 std::vector<std::string> RegSubkeys(const std::string& path);
+// A registry link at path (with its "SymbolicLinkValue" of type REG_LINK)
+// leading to the key at target; opening a path through it leads there.
+void RegLink(const std::string& path, const std::string& target);
+bool RegIsLink(const std::string& path);
 // Opening the key for anything beyond reading is refused.
 void RegDenyWrite(const std::string& path);
 // RegDeleteKeyA/SHDeleteKeyA of this key are refused.
@@ -107,6 +114,15 @@ struct FileInfo;
 void SetVolume(char drive, const std::string& fs_name);
 void MkDir(const std::string& path);             // creates parents as needed
 void MkFile(const std::string& path);            // creates parents as needed
+// A link at path (a junction or symbolic link when folder, a file symbolic
+// link otherwise) pointing at the absolute physical path target, which need
+// not exist; parents are made as needed. Windows reports it with FILE_ATTRIBUTE_REPARSE_POINT; paths
+// through it lead into the target.
+void MkLink(const std::string& path, const std::string& target, bool folder);
+bool IsLink(const std::string& path);            // the last name is not followed
+bool IsFolder(const std::string& path);          // a link is followed
+// Renames a file or folder (with what is below it) to another path.
+void MoveNode(const std::string& from, const std::string& to);
 bool Exists(const std::string& path);            // physical path, no redirection
 void SetInUse(const std::string& path, bool in_use = true);
 void SetDenyDelete(const std::string& path, bool deny = true);
