@@ -26,7 +26,7 @@ const int kMaxLinkWalkDepth = 32;
 // it leads to and delete that. Opened with REG_OPTION_OPEN_LINK, the link
 // itself shows its "SymbolicLinkValue" and is removed with NtDeleteKey, which
 // only NT has; Windows 9x has no links. 1 when subkey was a link and is gone,
-// 0 when it is no link, -1 when it is a link that stays.
+// 0 when it is no link, -1 when it is a link that stays or may be one.
 int RemoveIfRegLink(HKEY root, const char* subkey, REGSAM view) {
   {
     ScopedRegKey probe;
@@ -34,9 +34,10 @@ int RemoveIfRegLink(HKEY root, const char* subkey, REGSAM view) {
       return 0;
     DWORD type = 0;
     DWORD size = 0;
-    if (RegQueryValueExA(probe.Get(), "SymbolicLinkValue", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != kLinkType)
-      return 0;
+    LONG status = RegQueryValueExA(probe.Get(), "SymbolicLinkValue", nullptr, &type, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && type != kLinkType)) return 0;
+    // A key that cannot be told from a link is not walked into.
+    if (status != ERROR_SUCCESS) return -1;
   }
   NtDeleteKeyFn delete_key = BindProc<NtDeleteKeyFn>(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
   if (delete_key == nullptr) return -1;
@@ -45,32 +46,26 @@ int RemoveIfRegLink(HKEY root, const char* subkey, REGSAM view) {
   return delete_key(link.Get()) == 0 ? 1 : -1;
 }
 
-// Removes every registry link below the key at path (len characters, in a
-// buffer of path_size that names are appended to in place), without entering
-// any; false when one stays or a part of the tree could not be looked at.
-bool RemoveRegLinksBelow(HKEY root, char* path, size_t len, size_t path_size, int depth) {
+// Removes every registry link below the open key, without entering any; each
+// subkey is opened by its name relative to its parent, so no path is ever
+// built. False when one stays or a part of the tree could not be looked at.
+bool RemoveRegLinksBelow(HKEY key, int depth) {
   if (depth > kMaxLinkWalkDepth) return false;
-  ScopedRegKey key;
-  LONG status = RegOpenKeyExA(root, path, 0, KEY_READ, key.Receive());
-  if (status == ERROR_FILE_NOT_FOUND) return true;
-  if (status != ERROR_SUCCESS) return false;
-  char name[256];
+  // As long a name as the tree deletion itself takes.
+  char name[1000];
   for (DWORD index = 0;;) {
     DWORD name_size = sizeof name;
-    status = RegEnumKeyExA(key.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
+    LONG status = RegEnumKeyExA(key, index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
     if (status == ERROR_NO_MORE_ITEMS) return true;
     if (status != ERROR_SUCCESS) return false;
-    path[len] = '\\';
-    if (!CopyText(path + len + 1, path_size - len - 1, name)) {
-      path[len] = '\0';
-      return false;
-    }
-    int link = RemoveIfRegLink(root, path, 0);
-    bool done = link > 0 || (link == 0 && RemoveRegLinksBelow(root, path, strlen(path), path_size, depth + 1));
-    path[len] = '\0';
-    if (!done) return false;
+    int link = RemoveIfRegLink(key, name, 0);
+    if (link < 0) return false;
     // A removed link hands its index to the next subkey.
-    if (link == 0) ++index;
+    if (link > 0) continue;
+    ScopedRegKey child;
+    if (RegOpenKeyExA(key, name, 0, KEY_READ, child.Receive()) != ERROR_SUCCESS) return false;
+    if (!RemoveRegLinksBelow(child.Get(), depth + 1)) return false;
+    ++index;
   }
 }
 
@@ -142,19 +137,20 @@ int DeleteRegValue(HKEY root, const char* subkey, const char* value_name) {
 
 int DeleteRegKeyTree(HKEY root, const char* subkey) {
   if (RegDeleteDepth > kMaxNestedDepth) return 0;
-  if (RegDeleteDepth == 0) {
-    // Links go first, as links, so that nothing below walks into one.
-    int link = RemoveIfRegLink(root, subkey, 0);
-    if (link != 0) return link > 0 ? 1 : 0;
-    char walk[1000];
-    if (!CopyText(walk, sizeof walk, subkey)) return 0;
-    if (!RemoveRegLinksBelow(root, walk, strlen(walk), sizeof walk, 0)) return 0;
-  }
   char nested[1000];
   memset(nested, 0, sizeof nested);
   {
     ScopedRegKey key;
-    if (OpenKey(root, subkey, kFullAccess, &key)) {
+    LONG opened = RegOpenKeyExA(root, subkey, 0, kFullAccess, key.Receive());
+    if (RegDeleteDepth == 0) {
+      // Links go first, as links, so that nothing below walks into one.
+      int link = RemoveIfRegLink(root, subkey, 0);
+      if (link != 0) return link > 0 ? 1 : 0;
+      bool checked = opened == ERROR_SUCCESS ? RemoveRegLinksBelow(key.Get(), 0)
+                                             : opened == ERROR_FILE_NOT_FOUND;
+      if (!checked) return 0;
+    }
+    if (opened == ERROR_SUCCESS) {
       char name[1000];
       for (DWORD index = 0;; ++index) {
         DWORD name_size = sizeof name;
