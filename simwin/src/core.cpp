@@ -144,10 +144,17 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
     SetExports("PSAPI", {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
     SetExports("VDMDBG", {"VDMEnumTaskWOWEx"});
   }
-  std::set<std::string> ws2;
+  // Winsock 2 could always install a provider; the update came with XP, and
+  // the order call moved from sporder.dll into ws2_32.dll with Vista.
+  bool vista = !nine_x && v.major >= 6;
+  std::set<std::string> ws2 = {"WSCInstallProvider"};
+  if (xp_or_later) ws2.insert("WSCUpdateProvider");
+  if (vista) ws2.insert("WSCWriteProviderOrder");
   if (v.windows_64 && v.process_64)
-    ws2 = {"WSCEnumProtocols32", "WSCGetProviderPath32", "WSCDeinstallProvider32"};
+    ws2.insert({"WSCEnumProtocols32", "WSCGetProviderPath32", "WSCDeinstallProvider32", "WSCUpdateProvider32",
+                "WSCWriteProviderOrder32"});
   SetExports("WS2_32", ws2);
+  if (!vista) SetExports("SPORDER", {"WSCWriteProviderOrder"});
 }
 
 static void PresetFolders() {
