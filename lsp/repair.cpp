@@ -237,6 +237,8 @@ bool CVLLspSetup::RemoveAndRepair(LspEntry* entries, int count, const GUID& t, i
   }
   if (reinstall && (api_->InstallProvider == nullptr || api_->WriteProviderOrder == nullptr)) plan_ok = false;
   if (!plan_ok) {
+    // Nothing is changed: no chain can lose an entry to this run.
+    removed_count_ = 0;
     DebugTrace("CVLLspSetup::RemoveAllLayered repair plan error");
     return false;
   }

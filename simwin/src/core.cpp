@@ -316,6 +316,24 @@ size_t KeysLeft() { return S().keys.size(); }
 std::vector<std::string> DebugLines() { return S().debug; }
 void ClearDebug() { S().debug.clear(); }
 
+DWORD RunAs64BitProcess(const std::function<DWORD()>& f) {
+  VersionState& v = S().version;
+  const bool old = v.process_64;
+  auto it = S().modules.find("WS2_32");
+  std::set<std::string> exports = it == S().modules.end() ? std::set<std::string>() : it->second.exports;
+  if (v.windows_64) {
+    v.process_64 = true;
+    std::set<std::string> wide = exports;
+    wide.insert({"WSCEnumProtocols32", "WSCGetProviderPath32", "WSCDeinstallProvider32", "WSCUpdateProvider32",
+                 "WSCWriteProviderOrder32"});
+    SetExports("WS2_32", wide);
+  }
+  DWORD code = f();
+  v.process_64 = old;
+  if (it != S().modules.end()) SetExports("WS2_32", exports);
+  return code;
+}
+
 std::string RunWithConsole(const std::string& input, const std::function<void()>& f) {
   char* out_buf = nullptr;
   size_t out_len = 0;
