@@ -106,7 +106,7 @@ TEST(Applet, SixtyFourBitAppletWithRedirectionOffAndAlwaysBack) {
   }
 }
 
-TEST(Companion, ResultDependsOnlyOnTheDllDeletion) {
+TEST(Companion, DllsGoOnlyAfterTheCompanionExitedWithZero) {
   const std::string tool_dir = "C:\\Tools";
   const std::string win = "C:\\Windows\\";
   struct Row {
