@@ -99,9 +99,14 @@ int DeleteWindowsDirFile(const char* name) {
   return DeleteFileA(path) ? 1 : 0;
 }
 
-int DeleteLspDlls(int verbose) {
-  if (!WindowsDirFileExists(kLsp64Dll) && !WindowsDirFileExists(kLspDll)) return 1;
+int DeleteLspDllsAfterRemoval(int verbose, int catalog_whole) {
+  bool present = WindowsDirFileExists(kLsp64Dll) || WindowsDirFileExists(kLspDll);
+  if (!present && catalog_whole) return 1;
   Progress(verbose);
+  if (!present) {
+    Report(verbose, 0, kLspRemoved, kLspFailed);
+    return 0;
+  }
   // A DLL still named in the Winsock catalog is loaded into every program that
   // opens a socket; deleting it would cut them all off the network.
   if (IsProductLspListed()) {
@@ -113,11 +118,16 @@ int DeleteLspDlls(int verbose) {
   // A look that could not be made passes for an absent file: look once more,
   // so that a DLL still there is never reported as deleted.
   if (deleted && (WindowsDirFileExists(kLsp64Dll) || WindowsDirFileExists(kLspDll))) deleted = 0;
-  Report(verbose, deleted, kLspRemoved, kLspFailed);
-  return deleted;
+  // A catalog left with a broken chain is a failed removal even when the
+  // DLLs could go.
+  int succeeded = deleted && catalog_whole ? 1 : 0;
+  Report(verbose, succeeded, kLspRemoved, kLspFailed);
+  return succeeded;
 }
 
-void RunAndWait(const char* file, const char* parameters) {
+int DeleteLspDlls(int verbose) { return DeleteLspDllsAfterRemoval(verbose, 1); }
+
+bool RunAndWait(const char* file, const char* parameters, DWORD* exit_code) {
   SHELLEXECUTEINFOA info;
   memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;
@@ -128,13 +138,15 @@ void RunAndWait(const char* file, const char* parameters) {
   info.lpParameters = parameters;
   info.lpDirectory = nullptr;
   info.nShow = SW_HIDE;
-  if (!ShellExecuteExA(&info)) return;
+  if (!ShellExecuteExA(&info)) return false;
   // A start handed to a running instance (DDE) comes back without a process.
   ScopedKernelHandle process(info.hProcess);
-  if (!process.Valid()) return;
-  if (WaitForSingleObject(process.Get(), INFINITE) == WAIT_FAILED) return;
-  DWORD exit_code = 0;
-  GetExitCodeProcess(process.Get(), &exit_code);
+  if (!process.Valid()) return false;
+  if (WaitForSingleObject(process.Get(), INFINITE) == WAIT_FAILED) return false;
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process.Get(), &code) || code == STILL_ACTIVE) return false;
+  *exit_code = code;
+  return true;
 }
 
 int RunCompanion64(int verbose) {
@@ -148,6 +160,13 @@ int RunCompanion64(int verbose) {
     if (verbose) PrintText(kCompanionMissing);
     return 0;
   }
-  RunAndWait(path, "-f");
+  // Only the companion can say that the 64-bit catalog no longer lists
+  // ztxlsp64.dll: without its exit code 0 both DLLs stay.
+  DWORD exit_code = 1;
+  if (!RunAndWait(path, "-f", &exit_code) || exit_code != 0) {
+    Progress(verbose);
+    Report(verbose, 0, kLspRemoved, kLspFailed);
+    return 0;
+  }
   return DeleteLspDlls(verbose);
 }

@@ -3,6 +3,8 @@
 // success; verbose 1 prints the dots and the result line, 0 runs silently.
 #pragma once
 
+#include "platform/win.h"
+
 int DeleteControlPanelApplet(int verbose);
 // Deletes the native 64-bit applet with WOW64 redirection off; 0 only when
 // the redirection entry points are missing.
@@ -12,8 +14,13 @@ int DeleteWindowsDirFile(const char* name);
 // Deletes "ztxlsp64.dll" then "ztxlsp.dll"; leaves both while the product's
 // LSP is still listed in the Winsock catalog.
 int DeleteLspDlls(int verbose);
-// Starts file hidden through the shell and waits for its end.
-void RunAndWait(const char* file, const char* parameters);
-// Runs ".\ztxins64.exe -f" from the current directory, then deletes the LSP
-// DLLs; 0 when the companion is missing.
+// DeleteLspDlls after the catalog removal: with catalog_whole 0 the step
+// fails (failure line) even when the DLLs could go.
+int DeleteLspDllsAfterRemoval(int verbose, int catalog_whole);
+// Starts file hidden through the shell and waits for its end; true, with the
+// exit code, when the program started and its end could be seen.
+bool RunAndWait(const char* file, const char* parameters, DWORD* exit_code);
+// Runs ".\ztxins64.exe -f" from the current directory and deletes the LSP
+// DLLs only after it exited with 0; 0 when it is missing, could not start or
+// exited otherwise (the DLLs then stay).
 int RunCompanion64(int verbose);

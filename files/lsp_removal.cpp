@@ -5,10 +5,13 @@
 
 int RemoveProductLsp(int verbose) {
   StartWinsock();
-  CVLLspSetup setup;
-  setup.RemoveAllLayered(&ProductLspGuid);
+  int whole = 0;
+  {
+    BoundCatalog catalog(false);
+    whole = RemoveProductFromCatalog(catalog.Api());
+  }
   // Balances StartWinsock whatever it achieved: the start-up loop has already
   // cleaned up after each refused version.
   WSACleanup();
-  return DeleteLspDlls(verbose);
+  return DeleteLspDllsAfterRemoval(verbose, whole);
 }

@@ -2,17 +2,46 @@
 // default, the *32 family for the 32-bit catalog of 64-bit Windows.
 #pragma once
 
+#include "common/owners.h"
 #include "platform/win.h"
 
 typedef int(WINAPI* EnumProtocolsFn)(LPINT, LPWSAPROTOCOL_INFOW, LPDWORD, LPINT);
 typedef int(WINAPI* GetProviderPathFn)(LPGUID, WCHAR*, LPINT, LPINT);
 typedef int(WINAPI* DeinstallProviderFn)(LPGUID, LPINT);
+typedef int(WINAPI* InstallProviderFn)(LPGUID, const WCHAR*, LPWSAPROTOCOL_INFOW, DWORD, LPINT);
+typedef int(WINAPI* UpdateProviderFn)(LPGUID, const WCHAR*, LPWSAPROTOCOL_INFOW, DWORD, LPINT);
+typedef int(WINAPI* WriteProviderOrderFn)(LPDWORD, DWORD);
 
 struct CatalogApi {
   EnumProtocolsFn EnumProtocols;
   GetProviderPathFn GetProviderPath;
   DeinstallProviderFn DeinstallProvider;
+  // The writers that the repair of other providers' chains needs; null where
+  // the system lacks them.
+  InstallProviderFn InstallProvider;
+  UpdateProviderFn UpdateProvider;
+  WriteProviderOrderFn WriteProviderOrder;
 };
 
-// WSCEnumProtocols, WSCGetProviderPath and WSCDeinstallProvider.
+// WSCEnumProtocols, WSCGetProviderPath and WSCDeinstallProvider, no writers.
 extern const CatalogApi kNativeCatalog;
+
+// The table with the writers looked up by name, for as long as the object
+// lives: WSCUpdateProvider came with Windows XP, WSCWriteProviderOrder lives
+// in sporder.dll before Vista, and the *32 family only on 64-bit Windows,
+// which has no 32-bit-only install call.
+class BoundCatalog {
+ public:
+  // wow32: the 32-bit catalog of 64-bit Windows, from a 64-bit process.
+  explicit BoundCatalog(bool wow32);
+  BoundCatalog(const BoundCatalog&) = delete;
+  BoundCatalog& operator=(const BoundCatalog&) = delete;
+  const CatalogApi& Api() const { return api_; }
+  // Whether the functions that read and deinstall are all there.
+  bool CanRead() const;
+
+ private:
+  ScopedLibrary ws2_;
+  ScopedLibrary sporder_;
+  CatalogApi api_;
+};

@@ -5,7 +5,7 @@
 
 struct CatalogApi;
 
-// Non-zero when an entry carries the product's LSP GUID; 0 also when the
+// Non-zero when an entry carries the product's LSP GUID, and also when the
 // catalog cannot be read.
 int IsProductLspListed();
 // The same look at the catalog the table reaches; Winsock must be started.

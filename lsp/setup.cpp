@@ -2,9 +2,66 @@
 
 const GUID ProductLspGuid = {0xC4F0A2B7, 0x58D1, 0x4E36, {0x9B, 0x2A, 0x71, 0xE5, 0xD3, 0xC0, 0x8F, 0x64}};
 
-const CatalogApi kNativeCatalog = {&WSCEnumProtocols, &WSCGetProviderPath, &WSCDeinstallProvider};
+const CatalogApi kNativeCatalog = {&WSCEnumProtocols, &WSCGetProviderPath, &WSCDeinstallProvider,
+                                   nullptr, nullptr, nullptr};
+
+BoundCatalog::BoundCatalog(bool wow32) : ws2_(LoadLibraryA("ws2_32.dll")), api_(kNativeCatalog) {
+  HMODULE ws2 = ws2_.Get();
+  if (wow32) {
+    api_.EnumProtocols = BindProc<EnumProtocolsFn>(ws2, "WSCEnumProtocols32");
+    api_.GetProviderPath = BindProc<GetProviderPathFn>(ws2, "WSCGetProviderPath32");
+    api_.DeinstallProvider = BindProc<DeinstallProviderFn>(ws2, "WSCDeinstallProvider32");
+    api_.UpdateProvider = BindProc<UpdateProviderFn>(ws2, "WSCUpdateProvider32");
+    api_.WriteProviderOrder = BindProc<WriteProviderOrderFn>(ws2, "WSCWriteProviderOrder32");
+    return;
+  }
+  // Bound by name although Windows 98 has it, so that the import table stays
+  // the one every supported Windows has been checked against.
+  api_.InstallProvider = BindProc<InstallProviderFn>(ws2, "WSCInstallProvider");
+  api_.UpdateProvider = BindProc<UpdateProviderFn>(ws2, "WSCUpdateProvider");
+  api_.WriteProviderOrder = BindProc<WriteProviderOrderFn>(ws2, "WSCWriteProviderOrder");
+  if (api_.WriteProviderOrder == nullptr) {
+    sporder_.Reset(LoadLibraryA("sporder.dll"));
+    api_.WriteProviderOrder = BindProc<WriteProviderOrderFn>(sporder_.Get(), "WSCWriteProviderOrder");
+  }
+}
+
+bool BoundCatalog::CanRead() const {
+  return api_.EnumProtocols != nullptr && api_.GetProviderPath != nullptr && api_.DeinstallProvider != nullptr;
+}
 
 bool IsSameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof a) == 0; }
+
+namespace {
+
+bool IsProductDllName(const WCHAR* name) {
+  static const char* const kDlls[] = {"ztxlsp.dll", "ztxlsp64.dll"};
+  for (const char* dll : kDlls) {
+    size_t i = 0;
+    for (; dll[i] != '\0' && name[i] != 0; ++i) {
+      WCHAR c = name[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<WCHAR>(c - 'A' + 'a');
+      if (c != static_cast<WCHAR>(dll[i])) break;
+    }
+    if (dll[i] == '\0' && name[i] == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool NamesProductDll(const CatalogApi& api, const WSAPROTOCOL_INFOW& entry, bool unreadable_is_product) {
+  WCHAR path[MAX_PATH + 1];
+  memset(path, 0, sizeof path);
+  int length = MAX_PATH;
+  int error = 0;
+  GUID guid = entry.ProviderId;
+  if (api.GetProviderPath(&guid, path, &length, &error) != 0) return unreadable_is_product;
+  const WCHAR* name = path;
+  for (const WCHAR* p = path; *p != 0; ++p)
+    if (*p == '\\' || *p == '/') name = p + 1;
+  return IsProductDllName(name);
+}
 
 namespace {
 HANDLE g_BlockHeap = nullptr;
@@ -32,9 +89,14 @@ void StartWinsock() {
   }
 }
 
-CVLLspSetup::CVLLspSetup() : Providers(nullptr), ProviderCount(0), api_(&kNativeCatalog) {}
-CVLLspSetup::CVLLspSetup(const CatalogApi& api) : Providers(nullptr), ProviderCount(0), api_(&api) {}
+CVLLspSetup::CVLLspSetup()
+    : Providers(nullptr), ProviderCount(0), api_(&kNativeCatalog), removed_ids_(nullptr), removed_count_(0),
+      repair_failed_(false) {}
+CVLLspSetup::CVLLspSetup(const CatalogApi& api)
+    : Providers(nullptr), ProviderCount(0), api_(&api), removed_ids_(nullptr), removed_count_(0),
+      repair_failed_(false) {}
 CVLLspSetup::~CVLLspSetup() {
+  ForgetRemovedIds();
   ReleaseProviders();
   // Without a process heap handle ReleaseProviders keeps the block; the object
   // ends here, so free it on the heap it came from.

@@ -32,6 +32,11 @@ void StartWinsock();
 
 bool IsSameGuid(const GUID& a, const GUID& b);
 
+// Whether the entry's provider DLL is "ztxlsp.dll" or "ztxlsp64.dll", by
+// name in any folder; a path that cannot be read counts as the product's
+// when unreadable_is_product says so.
+bool NamesProductDll(const CatalogApi& api, const WSAPROTOCOL_INFOW& entry, bool unreadable_is_product);
+
 // The process heap for a new block (null when the system does not hand it
 // out). The heap is remembered: it stays the same for the life of the process.
 HANDLE HeapForNewBlock();
@@ -71,9 +76,15 @@ class CVLLspSetup {
   // One record per layered entry, ordered by Order, then MaxChainLen within
   // orders 1..6; null on failure (nothing partial survives).
   LspEntry* CreateLspEntry(int* out_count);
-  // Deinstalls the LSP whose layered entry carries target; 1 when the final
-  // deinstall of the layered entry's GUID succeeded.
+  // Deinstalls every LSP whose layered entry carries target, and takes their
+  // layered entries out of other providers' chains (planned from the one
+  // snapshot before anything changes); 1 when the final deinstall of every
+  // handled record's layered GUID succeeded.
   int RemoveAllLayered(const GUID* target);
+  // After RemoveAllLayered, a fresh look at the catalog: 1 when the repair
+  // went through, no entry carries target or names the product's DLLs, and
+  // no chain names an entry that the removal took away.
+  int IsCatalogWhole(const GUID* target);
 
   WSAPROTOCOL_INFOW* Providers;
   int ProviderCount;
@@ -83,5 +94,32 @@ class CVLLspSetup {
   // deallocation function; this one keeps the C++ library's out of the tool.
   static void operator delete(void*) {}
 
+  // Takes the product's layered entries out of the chains of other
+  // providers and removes the product's records; false when a call failed or
+  // the repair could not be planned (nothing is changed then).
+  bool RemoveAndRepair(LspEntry* entries, int count, const GUID& target, int* result);
+  // The deinstalls of one record, as the trace has always shown them; 1 when
+  // the final deinstall succeeded, -1 when the record was abandoned.
+  int RemoveRecord(LspEntry* entries, int index, const GUID& target);
+  // Writes the catalog order back after installs appended entries at its
+  // end: the snapshot's order, each reinstalled entry in its old place.
+  bool RestoreOrder(const void* plan);
+  void ForgetRemovedIds();
+  // Whether another provider's entry rests on the product's records: a chain
+  // naming an entry that goes, or an entry under a GUID that goes.
+  bool NeedsRepair(const LspEntry* entries, int count, const GUID& target) const;
+  // Keeps the snapshot ids that the records' deinstalls take away.
+  bool NoteRemovedIds(const LspEntry* entries, int count, const GUID& target);
+
   const CatalogApi* api_;
+  // Catalog ids that the last removal took away (process heap), and whether
+  // its repair failed.
+  DWORD* removed_ids_;
+  int removed_count_;
+  bool repair_failed_;
 };
+
+// The removal of the product's LSP from the catalog the table reaches, with
+// the repair of other providers' chains; 1 when the catalog is left whole and
+// free of the product. Winsock must be started.
+int RemoveProductFromCatalog(const CatalogApi& api);

@@ -8,6 +8,10 @@
 #include "lsp_catalog.h"
 
 #include <algorithm>
+#include <functional>
+
+#include "simwin/machine_shell.h"
+#include "support.h"
 
 using namespace lsptest;
 
@@ -162,15 +166,21 @@ TEST(RemoveAllLayered, NothingDeinstalledWhenAbsentBaselessOrUnreadable) {
   }
 }
 
-TEST(RemoveAllLayered, OnlyTheFirstRecordCarryingTheTargetIsHandled) {
+TEST(RemoveAllLayered, EveryRecordCarryingTheTargetIsHandled) {
+  // A second installation under chains of its own: its record goes in the
+  // same run, each record as the first, in the order of the records.
+  const char* twin_chains = "{7D3E9D10-2B44-4C1F-8E77-0D9A6B21C3F5}";
   sim::Reset(sim::Windows::WinXP);
   auto c = sim::BaseProviders();
   c.push_back(Layered(2001, kProduct));
   c.push_back(Chain(2002, kProductChains, {2001, 1001}));
-  c.push_back(Layered(2101, kProduct, u"Twin"));  // unused, order 7: sorts last
+  c.push_back(Layered(2101, kProduct, u"Twin"));
+  c.push_back(Chain(2102, twin_chains, {2101, 1002}));
   sim::SetCatalog(c);
   RunRemoval();
-  EXPECT_EQ(GuidsOf(sim::DeinstallCalls()), (std::vector<std::string>{kProduct, kProductChains, kProduct}));
+  EXPECT_EQ(GuidsOf(sim::DeinstallCalls()), (std::vector<std::string>{kProduct, kProductChains, kProduct, kProduct,
+                                                                      twin_chains, kProduct}));
+  EXPECT_EQ(sim::CatalogEntries().size(), sim::BaseProviders().size());
 }
 
 TEST(RemoveProductLsp, CleansUpWinsockOnceBeforeTheDllsAndDeletesThemOnceUnlisted) {
@@ -212,7 +222,7 @@ TEST(ProductLspGate, AnswersFromAFreshLookAtTheCatalog) {
   sim::SetCatalog(ProductCatalog());
   EXPECT_EQ(IsProductLspListed(), 1);
   sim::FailAlways("WSCEnumProtocols", WSAEFAULT);
-  EXPECT_EQ(IsProductLspListed(), 0);  // unreadable counts as not listed
+  EXPECT_EQ(IsProductLspListed(), 1);  // unreadable may still list it: the DLLs stay
   EXPECT_EQ(sim::WinsockStartedCount(), 0);
   EXPECT_EQ(sim::LiveHeapBlocks(), 0u);
 }
@@ -287,3 +297,158 @@ TEST(Companion, AnyOtherArgumentsPrintUsageAndChangeNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string Output(const std::function<void()>& f) { return sim::RunWithConsole("", f); }
+
+// Windows 7's base providers, the product's LSP, and another vendor's LSP
+// stacked over it (its chains end in the product's layered entry, then TCP).
+std::vector<sim::ProviderEntry> StackedCatalog() {
+  auto c = sim::BaseProviders();
+  c.push_back(Layered(2001, kProduct));
+  c.push_back(Chain(2002, kProductChains, {2001, 1001}));
+  c.push_back(Layered(3001, kOtherLsp, u"Other Layered"));
+  c.push_back(Chain(3002, kOtherLsp, {3001, 2001, 1001}, u"Other over ZTX"));
+  return c;
+}
+
+void ExpectRepaired(sim::Catalog which) {
+  auto left = sim::CatalogEntries(which);
+  ASSERT_EQ(left.size(), sim::BaseProviders().size() + 2);
+  EXPECT_EQ(left[6].id, 3001u);
+  EXPECT_EQ(left[7].id, 3002u);
+  EXPECT_EQ(left[7].chain, (std::vector<DWORD>{3001, 1001}));
+  EXPECT_EQ(left[7].path, LspPath(kOtherLsp));
+}
+
+}  // namespace
+
+TEST(RemoveProductLsp, RepairsAVendorStackedOverTheProductOrLeavesEverythingWhole) {
+  // Windows XP: the vendor's chain keeps its id and place, without the product.
+  sim::Reset(sim::Windows::WinXP);
+  sim::SetCatalog(StackedCatalog());
+  sim::MkFile("C:\\WINDOWS\\ztxlsp.dll");
+  EXPECT_EQ(RemoveProductLsp(0), 1);
+  ExpectRepaired(sim::Catalog::Native);
+  EXPECT_FALSE(sim::Exists("C:\\WINDOWS\\ztxlsp.dll"));
+  EXPECT_EQ(sim::CountCalls("WSCUpdateProvider"), 1u);
+  EXPECT_EQ(sim::LiveHeapBlocks(), 0u);
+  EXPECT_EQ(sim::LoadedCount("ws2_32"), 0);
+
+  // Windows 2000 has no WSCUpdateProvider: the chains are installed again
+  // under new ids. That cannot be done for a GUID that also carries the
+  // vendor's layered entry (its chains would lose it): nothing changes.
+  sim::Reset(sim::Windows::Win2000);
+  sim::SetCatalog(StackedCatalog());
+  EXPECT_EQ(RemoveProductLsp(0), 0);
+  EXPECT_EQ(sim::CatalogEntries().size(), StackedCatalog().size());
+  EXPECT_TRUE(sim::CatalogCalls().empty());
+  // With chains under a GUID of their own, they come back under a new id and
+  // the order is written back (through sporder.dll).
+  sim::Reset(sim::Windows::Win2000);
+  auto c = StackedCatalog();
+  c.back() = Entry(3002, "{1B2C3D4E-5F60-4172-8394-A5B6C7D8E9F1}", 3, {3001, 2001, 1001}, u"Other over ZTX",
+                   LspPath(kOtherLsp));
+  sim::SetCatalog(c);
+  EXPECT_EQ(RemoveProductLsp(0), 1);
+  auto left = sim::CatalogEntries();
+  ASSERT_EQ(left.size(), 8u);
+  EXPECT_EQ(left[6].id, 3001u);
+  EXPECT_GT(left[7].id, 3002u);
+  EXPECT_EQ(left[7].chain, (std::vector<DWORD>{3001, 1001}));
+  EXPECT_EQ(sim::CountCalls("WSCWriteProviderOrder"), 1u);
+  EXPECT_EQ(sim::LoadedCount("sporder"), 0);
+
+  // A repair that fails stops before the product goes: every chain stays
+  // whole, the DLL stays, the step fails with its line.
+  sim::Reset(sim::Windows::WinXP);
+  sim::SetCatalog(StackedCatalog());
+  sim::MkFile("C:\\WINDOWS\\ztxlsp.dll");
+  sim::FailUpdate(sim::ParseGuid(kOtherLsp));
+  std::string out = Output([] { EXPECT_EQ(RemoveProductLsp(1), 0); });
+  EXPECT_NE(out.find(Cp932("LSPの削除に失敗しました\n")), std::string::npos);
+  EXPECT_EQ(sim::CatalogEntries().size(), StackedCatalog().size());
+  EXPECT_TRUE(sim::Exists("C:\\WINDOWS\\ztxlsp.dll"));
+  EXPECT_TRUE(sim::DeinstallCalls().empty());
+}
+
+TEST(RemoveProductLsp, FailsWhileAChainStillNamesARemovedEntry) {
+  // The product's second chain GUID cannot be deinstalled: its chain is left
+  // on the removed layered entry, and the step must not report success.
+  sim::Reset(sim::Windows::WinXP);
+  sim::SetCatalog(ProductCatalog());
+  sim::MkFile("C:\\WINDOWS\\ztxlsp.dll");
+  sim::FailDeinstall(sim::ParseGuid(kProductChains));
+  std::string out = Output([] { EXPECT_EQ(RemoveProductLsp(1), 0); });
+  EXPECT_EQ(out.find(Cp932("LSPを削除しました\n")), std::string::npos);
+  auto trace = Trace();
+  EXPECT_NE(std::find(trace.begin(), trace.end(), "CVLLspSetup::IsCatalogWhole broken chain id:[2002] element:[2001]\r\n"),
+            trace.end());
+
+  // A chain another program broke before the run is not ours to judge.
+  sim::Reset(sim::Windows::WinXP);
+  auto c = ProductCatalog();
+  c.push_back(Chain(3003, kOtherLsp, {3009, 1001}, u"Other over nothing"));
+  sim::SetCatalog(c);
+  EXPECT_EQ(RemoveProductLsp(0), 1);
+}
+
+TEST(Companion, RepairsAVendorStackedOverTheProductInBothCatalogs) {
+  sim::Reset(sim::Windows::Win7, true, true);
+  sim::SetCatalog(StackedCatalog(), sim::Catalog::Native);
+  sim::SetCatalog(StackedCatalog(), sim::Catalog::Wow32);
+  EXPECT_EQ(Companion({"ztxins64.exe", "-f"}), 0);
+  ExpectRepaired(sim::Catalog::Native);
+  ExpectRepaired(sim::Catalog::Wow32);
+  EXPECT_EQ(sim::CountCalls("WSCUpdateProvider32"), 1u);
+
+  // Without WSCUpdateProvider32 the 32-bit catalog cannot be repaired (there
+  // is no 32-bit-only install): nothing changes there and the exit code is 1.
+  sim::Reset(sim::Windows::Win7, true, true);
+  sim::RemoveExport("ws2_32", "WSCUpdateProvider32");
+  sim::SetCatalog(StackedCatalog(), sim::Catalog::Wow32);
+  EXPECT_EQ(Companion({"ztxins64.exe", "-f"}), 1);
+  EXPECT_EQ(sim::CatalogEntries(sim::Catalog::Wow32).size(), StackedCatalog().size());
+}
+
+TEST(WholeRun, SixtyFourBitWindows7WithAVendorStackedOverTheProductInBothCatalogs) {
+  struct Row {
+    const char* comment;
+    bool companion;
+    bool repairable;  // WSCUpdateProvider32 there
+    bool whole;
+  } rows[] = {
+      {"the companion repairs both catalogs", true, true, true},
+      {"the companion cannot repair the 32-bit catalog", true, false, false},
+      {"no companion", false, true, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.comment);
+    sim::Reset(sim::Windows::Win7, true);
+    sim::SetConsole(false);
+    sim::SetCatalog(StackedCatalog(), sim::Catalog::Native);
+    sim::SetCatalog(StackedCatalog(), sim::Catalog::Wow32);
+    sim::MkFile("C:\\Windows\\ztxlsp.dll");
+    sim::MkFile("C:\\Windows\\ztxlsp64.dll");
+    sim::SetCurrentDir("C:\\Tools");
+    if (row.companion) {
+      sim::MkFile("C:\\Tools\\ztxins64.exe");
+      sim::RegisterProgram("C:\\Tools\\ztxins64.exe", [&](const std::string&) {
+        return sim::RunAs64BitProcess([&] {
+          if (!row.repairable) sim::RemoveExport("ws2_32", "WSCUpdateProvider32");
+          return static_cast<DWORD>(Companion({"ztxins64.exe", "-f"}));
+        });
+      });
+    }
+    RunResult r = RunTool("y\n");
+    EXPECT_EQ(r.out.find(Cp932("LSPを削除しました\n")) != std::string::npos, row.whole);
+    EXPECT_EQ(r.out.find(Cp932("OS再起動後もう１度実行してください")) != std::string::npos, !row.whole);
+    EXPECT_EQ(sim::Exists("C:\\Windows\\ztxlsp64.dll"), !row.whole);
+    EXPECT_EQ(sim::Exists("C:\\Windows\\ztxlsp.dll"), !row.whole);
+    if (row.whole) {
+      ExpectRepaired(sim::Catalog::Native);
+      ExpectRepaired(sim::Catalog::Wow32);
+    }
+  }
+}

@@ -1,11 +1,14 @@
-// lspreplay CATALOG.json: plants the catalog in the simulated Windows, runs the
-// product's LSP removal as the clean-up step does, and prints the debug trace
-// (without line ends) and one line per WSCDeinstallProvider call.
+// lspreplay CATALOG.json [--left FILE]: plants the catalog in the simulated
+// Windows XP, runs the product's LSP removal as the clean-up step does (every
+// record of the product, the repair of other providers' chains), and prints
+// the debug trace (without line ends) and one line per call that changed the
+// catalog. --left writes the catalog left after the run in the input format.
 #include "lsp/setup.h"
 #include "simwin/machine_winsock.h"
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -213,7 +216,7 @@ void Load(const Json& doc) {
     entries.push_back(e);
   }
   sim::SetCatalog(entries);
-  for (const char* list : {"fail_path", "fail_deinstall"}) {
+  for (const char* list : {"fail_path", "fail_deinstall", "fail_update", "fail_install"}) {
     auto it = doc.fields.find(list);
     if (it == doc.fields.end()) continue;
     if (it->second.kind != Json::Array) throw BadInput{std::string("field \"") + list + "\" has the wrong type"};
@@ -221,16 +224,82 @@ void Load(const Json& doc) {
       if (g.kind != Json::String) throw BadInput{std::string(list) + " holds a non-string"};
       GUID guid = ParseGuidStrict(g.text);
       if (list[5] == 'p') sim::FailProviderPath(guid);
-      else sim::FailDeinstall(guid);
+      else if (list[5] == 'd') sim::FailDeinstall(guid);
+      else if (list[5] == 'u') sim::FailUpdate(guid);
+      else sim::FailInstall(guid);
     }
   }
+}
+
+std::string Utf8(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) {
+    unsigned cp = c;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string Quoted(const std::u16string& s) {
+  std::string out = "\"";
+  for (char c : Utf8(s)) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char buf[8];
+      snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string Chains(const std::vector<sim::ProviderEntry>& entries) {
+  std::string out;
+  for (const sim::ProviderEntry& e : entries) {
+    out += " [";
+    for (size_t i = 0; i < e.chain.size(); ++i) out += (i ? " " : "") + std::to_string(e.chain[i]);
+    out += "]";
+  }
+  return out;
+}
+
+bool WriteLeft(const char* file) {
+  FILE* f = fopen(file, "wb");
+  if (f == nullptr) return false;
+  fprintf(f, "{\"entries\": [");
+  std::vector<sim::ProviderEntry> left = sim::CatalogEntries();
+  for (size_t i = 0; i < left.size(); ++i) {
+    const sim::ProviderEntry& e = left[i];
+    std::string chain;
+    for (size_t k = 0; k < e.chain.size(); ++k) chain += (k ? ", " : "") + std::to_string(e.chain[k]);
+    fprintf(f, "%s\n  {\"id\": %u, \"guid\": \"%s\", \"chain_len\": %d, \"chain\": [%s], \"name\": %s, \"path\": %s}",
+            i ? "," : "", static_cast<unsigned>(e.id), sim::GuidText(e.guid).c_str(), e.chain_len, chain.c_str(),
+            Quoted(e.name).c_str(), Quoted(e.path).c_str());
+  }
+  fprintf(f, "\n]}\n");
+  return fclose(f) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: lspreplay CATALOG.json\n");
+  const char* left = nullptr;
+  if (argc == 4 && strcmp(argv[2], "--left") == 0) left = argv[3];
+  if (argc != 2 && left == nullptr) {
+    fprintf(stderr, "usage: lspreplay CATALOG.json [--left FILE]\n");
     return 2;
   }
   sim::Reset(sim::Windows::WinXP);
@@ -248,15 +317,27 @@ int main(int argc, char** argv) {
   sim::ClearDebug();
   StartWinsock();
   {
-    CVLLspSetup setup;
-    setup.RemoveAllLayered(&ProductLspGuid);
+    BoundCatalog catalog(false);
+    RemoveProductFromCatalog(catalog.Api());
   }
   WSACleanup();
   for (std::string line : sim::DebugLines()) {
     if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) line.resize(line.size() - 2);
     printf("%s\n", line.c_str());
   }
-  for (const sim::DeinstallCall& c : sim::DeinstallCalls())
-    printf("deinstall %s %d %d\n", sim::GuidText(c.guid).c_str(), c.result == 0 ? 0 : -1, c.result == 0 ? 0 : c.error);
+  for (const sim::CatalogCall& c : sim::CatalogCalls()) {
+    if (c.call == "order") {
+      std::string ids;
+      for (DWORD id : c.order) ids += " " + std::to_string(id);
+      printf("order %d%s\n", c.result, ids.c_str());
+      continue;
+    }
+    printf("%s %s %d %d%s\n", c.call.c_str(), sim::GuidText(c.guid).c_str(), c.result == 0 ? 0 : -1,
+           c.result == 0 ? 0 : c.error, Chains(c.entries).c_str());
+  }
+  if (left != nullptr && !WriteLeft(left)) {
+    fprintf(stderr, "lspreplay: cannot write %s\n", left);
+    return 2;
+  }
   return 0;
 }

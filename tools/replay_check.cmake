@@ -1,6 +1,10 @@
 # Runs lspreplay on CATALOG and compares its output with EXPECTED; block
 # addresses in the trace differ from run to run and are compared as "*".
-execute_process(COMMAND ${REPLAY} ${CATALOG} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+# With LEFT, the catalog left after the run must equal that file.
+if(LEFT)
+  set(left_args --left ${LEFT_OUT})
+endif()
+execute_process(COMMAND ${REPLAY} ${CATALOG} ${left_args} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "lspreplay exited with ${rc}")
 endif()
@@ -8,4 +12,11 @@ string(REGEX REPLACE "(compl[ae]te):\\[[0-9a-f]+\\]" "\\1:[*]" out "${out}")
 file(READ ${EXPECTED} expected)
 if(NOT out STREQUAL expected)
   message(FATAL_ERROR "output differs:\n${out}")
+endif()
+if(LEFT)
+  file(READ ${LEFT_OUT} left_out)
+  file(READ ${LEFT} left_expected)
+  if(NOT left_out STREQUAL left_expected)
+    message(FATAL_ERROR "catalog left differs:\n${left_out}")
+  endif()
 endif()

@@ -153,10 +153,17 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
     SetExports("VDMDBG", {"VDMEnumTaskWOWEx"});
     SetExports("NTDLL", {"NtDeleteKey"});
   }
-  std::set<std::string> ws2;
+  // Winsock 2 could always install a provider; the update came with XP, and
+  // the order call moved from sporder.dll into ws2_32.dll with Vista.
+  bool vista = !nine_x && v.major >= 6;
+  std::set<std::string> ws2 = {"WSCInstallProvider"};
+  if (xp_or_later) ws2.insert("WSCUpdateProvider");
+  if (vista) ws2.insert("WSCWriteProviderOrder");
   if (v.windows_64 && v.process_64)
-    ws2 = {"WSCEnumProtocols32", "WSCGetProviderPath32", "WSCDeinstallProvider32"};
+    ws2.insert({"WSCEnumProtocols32", "WSCGetProviderPath32", "WSCDeinstallProvider32", "WSCUpdateProvider32",
+                "WSCWriteProviderOrder32"});
   SetExports("WS2_32", ws2);
+  if (!vista) SetExports("SPORDER", {"WSCWriteProviderOrder"});
 }
 
 static void PresetFolders() {
@@ -321,6 +328,24 @@ void QueueKey(int key) { S().keys.push_back(key); }
 size_t KeysLeft() { return S().keys.size(); }
 std::vector<std::string> DebugLines() { return S().debug; }
 void ClearDebug() { S().debug.clear(); }
+
+DWORD RunAs64BitProcess(const std::function<DWORD()>& f) {
+  VersionState& v = S().version;
+  const bool old = v.process_64;
+  auto it = S().modules.find("WS2_32");
+  std::set<std::string> exports = it == S().modules.end() ? std::set<std::string>() : it->second.exports;
+  if (v.windows_64) {
+    v.process_64 = true;
+    std::set<std::string> wide = exports;
+    wide.insert({"WSCEnumProtocols32", "WSCGetProviderPath32", "WSCDeinstallProvider32", "WSCUpdateProvider32",
+                 "WSCWriteProviderOrder32"});
+    SetExports("WS2_32", wide);
+  }
+  DWORD code = f();
+  v.process_64 = old;
+  if (it != S().modules.end()) SetExports("WS2_32", exports);
+  return code;
+}
 
 std::string RunWithConsole(const std::string& input, const std::function<void()>& f) {
   char* out_buf = nullptr;

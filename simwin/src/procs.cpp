@@ -38,6 +38,11 @@ FARPROC ProcByName(const std::string& name) {
       {"WSCEnumProtocols32", P(&WSCEnumProtocols32)},
       {"WSCGetProviderPath32", P(&WSCGetProviderPath32)},
       {"WSCDeinstallProvider32", P(&WSCDeinstallProvider32)},
+      {"WSCInstallProvider", P(&WSCInstallProvider)},
+      {"WSCUpdateProvider", P(&WSCUpdateProvider)},
+      {"WSCUpdateProvider32", P(&WSCUpdateProvider32)},
+      {"WSCWriteProviderOrder", P(&WSCWriteProviderOrder)},
+      {"WSCWriteProviderOrder32", P(&WSCWriteProviderOrder32)},
   };
   auto it = table.find(name);
   return it == table.end() ? nullptr : it->second;

@@ -13,6 +13,10 @@ struct CatalogState {
   std::vector<ProviderEntry> entries;
   std::vector<GUID> fail_path;
   std::vector<GUID> fail_deinstall;
+  std::vector<GUID> fail_install;
+  std::vector<GUID> fail_update;
+  bool fail_order = false;
+  DWORD next_id = 1;
 };
 
 struct WinsockState {
@@ -21,6 +25,7 @@ struct WinsockState {
   std::set<WORD> versions;
   int started = 0;
   std::vector<DeinstallCall> deinstalls;
+  std::vector<CatalogCall> changes;
 };
 
 WinsockState& W() {
@@ -126,6 +131,104 @@ int Deinstall(const char* name, Catalog which, LPGUID provider, LPINT error) {
     *error = call.error;
   }
   W().deinstalls.push_back(call);
+  CatalogCall change;
+  change.catalog = which;
+  change.call = "deinstall";
+  change.guid = call.guid;
+  change.result = call.result;
+  change.error = call.error;
+  W().changes.push_back(change);
+  return call.result;
+}
+
+ProviderEntry FromInfo(const WSAPROTOCOL_INFOW& info, const GUID& guid, const WCHAR* path) {
+  ProviderEntry e;
+  e.guid = guid;
+  e.chain_len = info.ProtocolChain.ChainLen;
+  e.family = info.iAddressFamily;
+  e.type = info.iSocketType;
+  e.protocol = info.iProtocol;
+  for (int i = 0; i < info.ProtocolChain.ChainLen && i < MAX_PROTOCOL_CHAIN; ++i)
+    e.chain.push_back(info.ProtocolChain.ChainEntries[i]);
+  for (int i = 0; i <= WSAPROTOCOL_LEN && info.szProtocol[i] != 0; ++i) e.name += static_cast<char16_t>(info.szProtocol[i]);
+  for (int i = 0; path != nullptr && path[i] != 0; ++i) e.path += static_cast<char16_t>(path[i]);
+  return e;
+}
+
+// WSCInstallProvider appends the entries under new catalog ids, in the order
+// given; WSCUpdateProvider rewrites the GUID's entries in place (same ids,
+// same positions) and wants exactly as many as are installed.
+int Write(const char* name, Catalog which, bool update, LPGUID provider, const WCHAR* path,
+          LPWSAPROTOCOL_INFOW infos, DWORD count, LPINT error) {
+  DWORD err = WSAEINVAL;
+  std::string guid = provider ? GuidText(*provider) : "(null)";
+  CatalogCall call;
+  call.catalog = which;
+  call.call = update ? "update" : "install";
+  if (provider != nullptr) call.guid = *provider;
+  for (DWORD i = 0; infos != nullptr && provider != nullptr && i < count; ++i)
+    call.entries.push_back(FromInfo(infos[i], *provider, path));
+  bool fail = detail::Enter(name, err, "%s,%u", guid.c_str(), count);
+  CatalogState& c = Cat(which);
+  if (!fail && (provider == nullptr || path == nullptr || infos == nullptr || count == 0 ||
+                Listed(update ? c.fail_update : c.fail_install, *provider)))
+    fail = true;
+  if (!fail && update) {
+    std::vector<size_t> at;
+    for (size_t i = 0; i < c.entries.size(); ++i)
+      if (SameGuid(c.entries[i].guid, *provider)) at.push_back(i);
+    if (at.size() != count) {
+      fail = true;
+    } else {
+      for (size_t k = 0; k < at.size(); ++k) {
+        DWORD id = c.entries[at[k]].id;
+        c.entries[at[k]] = call.entries[k];
+        c.entries[at[k]].id = id;
+      }
+      for (ProviderEntry& e : c.entries)
+        if (SameGuid(e.guid, *provider)) e.path = call.entries[0].path;
+    }
+  } else if (!fail) {
+    for (ProviderEntry e : call.entries) {
+      e.id = c.next_id++;
+      c.entries.push_back(e);
+    }
+  }
+  if (fail) {
+    call.result = SOCKET_ERROR;
+    call.error = static_cast<int>(err);
+    *error = call.error;
+  }
+  W().changes.push_back(call);
+  return call.result;
+}
+
+// WSCWriteProviderOrder wants every installed id exactly once and returns an
+// error code rather than SOCKET_ERROR.
+int WriteOrder(const char* name, Catalog which, LPDWORD ids, DWORD count) {
+  DWORD err = WSAEINVAL;
+  CatalogCall call;
+  call.catalog = which;
+  call.call = "order";
+  for (DWORD i = 0; ids != nullptr && i < count; ++i) call.order.push_back(ids[i]);
+  bool fail = detail::Enter(name, err, "%u", count);
+  CatalogState& c = Cat(which);
+  std::vector<ProviderEntry> ordered;
+  if (!fail && (ids == nullptr || count != c.entries.size() || c.fail_order)) fail = true;
+  for (DWORD i = 0; !fail && i < count; ++i) {
+    size_t hits = 0;
+    for (const ProviderEntry& e : c.entries)
+      if (e.id == ids[i]) {
+        ++hits;
+        ordered.push_back(e);
+      }
+    for (DWORD j = 0; j < i; ++j)
+      if (ids[j] == ids[i]) hits = 0;
+    if (hits != 1) fail = true;
+  }
+  if (!fail) c.entries = ordered;
+  call.result = fail ? static_cast<int>(err) : 0;
+  W().changes.push_back(call);
   return call.result;
 }
 
@@ -153,7 +256,12 @@ std::string GuidText(const GUID& g) {
 
 bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
-void SetCatalog(const std::vector<ProviderEntry>& entries, Catalog which) { Cat(which).entries = entries; }
+void SetCatalog(const std::vector<ProviderEntry>& entries, Catalog which) {
+  CatalogState& c = Cat(which);
+  c.entries = entries;
+  for (const ProviderEntry& e : entries)
+    if (e.id >= c.next_id) c.next_id = e.id + 1;
+}
 std::vector<ProviderEntry> CatalogEntries(Catalog which) { return Cat(which).entries; }
 
 std::vector<ProviderEntry> BaseProviders() {
@@ -176,12 +284,23 @@ WSAPROTOCOL_INFOW ToProtocolInfo(const ProviderEntry& e) {
   for (size_t i = 0; i < e.chain.size() && i < MAX_PROTOCOL_CHAIN; ++i) info.ProtocolChain.ChainEntries[i] = e.chain[i];
   for (size_t i = 0; i < e.name.size() && i < WSAPROTOCOL_LEN + 1; ++i) info.szProtocol[i] = e.name[i];
   info.iVersion = 2;
+  info.iAddressFamily = e.family;
+  info.iSocketType = e.type;
+  info.iProtocol = e.protocol;
   return info;
 }
 
 void FailProviderPath(const GUID& guid, Catalog which) { Cat(which).fail_path.push_back(guid); }
 void FailDeinstall(const GUID& guid, Catalog which) { Cat(which).fail_deinstall.push_back(guid); }
 std::vector<DeinstallCall> DeinstallCalls() { return W().deinstalls; }
+void FailInstall(const GUID& guid, Catalog which) { Cat(which).fail_install.push_back(guid); }
+void FailUpdate(const GUID& guid, Catalog which) { Cat(which).fail_update.push_back(guid); }
+void FailWriteOrder(Catalog which) { Cat(which).fail_order = true; }
+std::vector<CatalogCall> CatalogCalls() { return W().changes; }
+void ClearCatalogCalls() {
+  W().changes.clear();
+  W().deinstalls.clear();
+}
 void AcceptWinsockVersions(const std::set<WORD>& versions) { W().versions = versions; }
 int WinsockStartedCount() { return W().started; }
 
@@ -189,8 +308,8 @@ namespace detail {
 void ResetWinsock() {
   WinsockState& w = W();
   w = WinsockState{};
-  w.native.entries = BaseProviders();
-  if (S().version.windows_64) w.wow32.entries = BaseProviders();
+  SetCatalog(BaseProviders(), Catalog::Native);
+  if (S().version.windows_64) SetCatalog(BaseProviders(), Catalog::Wow32);
   w.versions = {0x0001, 0x0101, 0x0002, 0x0102, 0x0202};
 }
 }  // namespace detail
@@ -239,4 +358,17 @@ int WSCGetProviderPath32(LPGUID provider, WCHAR* path, LPINT length, LPINT error
 }
 int WSCDeinstallProvider32(LPGUID provider, LPINT error) {
   return Deinstall("WSCDeinstallProvider32", Catalog::Wow32, provider, error);
+}
+int WSCInstallProvider(LPGUID provider, const WCHAR* path, LPWSAPROTOCOL_INFOW infos, DWORD count, LPINT error) {
+  return Write("WSCInstallProvider", Seen(), false, provider, path, infos, count, error);
+}
+int WSCUpdateProvider(LPGUID provider, const WCHAR* path, LPWSAPROTOCOL_INFOW infos, DWORD count, LPINT error) {
+  return Write("WSCUpdateProvider", Seen(), true, provider, path, infos, count, error);
+}
+int WSCUpdateProvider32(LPGUID provider, const WCHAR* path, LPWSAPROTOCOL_INFOW infos, DWORD count, LPINT error) {
+  return Write("WSCUpdateProvider32", Catalog::Wow32, true, provider, path, infos, count, error);
+}
+int WSCWriteProviderOrder(LPDWORD ids, DWORD count) { return WriteOrder("WSCWriteProviderOrder", Seen(), ids, count); }
+int WSCWriteProviderOrder32(LPDWORD ids, DWORD count) {
+  return WriteOrder("WSCWriteProviderOrder32", Catalog::Wow32, ids, count);
 }

@@ -572,3 +572,8 @@ int WSCEnumProtocols32(LPINT protocols, LPWSAPROTOCOL_INFOW buffer, LPDWORD leng
                        LPINT error);
 int WSCGetProviderPath32(LPGUID provider, WCHAR *path, LPINT length, LPINT error);
 int WSCDeinstallProvider32(LPGUID provider, LPINT error);
+int WSCInstallProvider(LPGUID provider, const WCHAR *path, LPWSAPROTOCOL_INFOW infos, DWORD count, LPINT error);
+int WSCUpdateProvider(LPGUID provider, const WCHAR *path, LPWSAPROTOCOL_INFOW infos, DWORD count, LPINT error);
+int WSCUpdateProvider32(LPGUID provider, const WCHAR *path, LPWSAPROTOCOL_INFOW infos, DWORD count, LPINT error);
+int WSCWriteProviderOrder(LPDWORD ids, DWORD count);
+int WSCWriteProviderOrder32(LPDWORD ids, DWORD count);

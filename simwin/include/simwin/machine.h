@@ -80,6 +80,10 @@ void ClearDebug();
 // Runs f with standard input fed from `input` and standard output captured;
 // gives the bytes written.
 std::string RunWithConsole(const std::string& input, const std::function<void()>& f);
+// Runs f as a 64-bit program on 64-bit Windows would run (the native catalog
+// through the ordinary Winsock functions, the *32 family exported), as a
+// program the tool starts; the tool's own view comes back afterwards.
+DWORD RunAs64BitProcess(const std::function<DWORD()>& f);
 
 // ---------------------------------------------------------------- heaps, handles
 size_t LiveHeapBlocks();

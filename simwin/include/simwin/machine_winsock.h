@@ -23,6 +23,7 @@ struct ProviderEntry {
   std::vector<DWORD> chain;         // first elements of ChainEntries; the rest are 0
   std::u16string name;              // szProtocol
   std::u16string path;              // what WSCGetProviderPath reports for the GUID
+  int family = 0, type = 0, protocol = 0;  // iAddressFamily, iSocketType, iProtocol
 };
 
 struct DeinstallCall {
@@ -32,11 +33,24 @@ struct DeinstallCall {
   int error = 0;
 };
 
+// Every call that changes a catalog (deinstall, install, update, order), in
+// call order.
+struct CatalogCall {
+  Catalog catalog = Catalog::Native;
+  std::string call;                 // "deinstall", "install", "update" or "order"
+  GUID guid{};                      // not for "order"
+  int result = 0;                   // 0, SOCKET_ERROR, or the error code "order" returns
+  int error = 0;
+  std::vector<ProviderEntry> entries;  // what "install" and "update" were given (ids 0)
+  std::vector<DWORD> order;            // what "order" was given
+};
+
 GUID ParseGuid(const std::string& text);     // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
 std::string GuidText(const GUID& guid);      // upper case, in braces
 bool SameGuid(const GUID& a, const GUID& b);
 
-// Replaces a catalog. Reset plants the base providers every Windows has.
+// Replaces a catalog; the next catalog id an install hands out follows the
+// highest one planted (Windows never hands out an id twice). Reset plants the base providers every Windows has.
 void SetCatalog(const std::vector<ProviderEntry>& entries, Catalog which = Catalog::Native);
 std::vector<ProviderEntry> CatalogEntries(Catalog which = Catalog::Native);
 // The base providers of a fresh Windows (TCP, UDP and RAW over IPv4 and IPv6),
@@ -51,6 +65,14 @@ void FailProviderPath(const GUID& guid, Catalog which = Catalog::Native);
 void FailDeinstall(const GUID& guid, Catalog which = Catalog::Native);
 // Every WSCDeinstallProvider call (of both families), in call order.
 std::vector<DeinstallCall> DeinstallCalls();
+// WSCInstallProvider, WSCUpdateProvider (and *32) fail with WSAEINVAL for
+// this GUID and change nothing; WSCWriteProviderOrder returns WSAEINVAL.
+void FailInstall(const GUID& guid, Catalog which = Catalog::Native);
+void FailUpdate(const GUID& guid, Catalog which = Catalog::Native);
+void FailWriteOrder(Catalog which = Catalog::Native);
+std::vector<CatalogCall> CatalogCalls();
+// Forgets the calls of both lists above.
+void ClearCatalogCalls();
 
 // The Winsock versions WSAStartup accepts (all of 1.0 to 2.2 after Reset).
 void AcceptWinsockVersions(const std::set<WORD>& versions);
