@@ -12,29 +12,19 @@ void ShowProgress(int count, DWORD delay_ms) {
   }
 }
 
-bool ReadAnswerLine(char* buffer, size_t size, bool* too_long) {
-  *too_long = false;
-  buffer[0] = '\0';
-  bool got_any = false;
-  char chunk[64];
-  size_t used = 0;
-  while (fgets(chunk, sizeof chunk, stdin) != nullptr) {
-    got_any = true;
-    size_t len = strlen(chunk);
-    bool line_end = len > 0 && chunk[len - 1] == '\n';
-    if (line_end) chunk[--len] = '\0';
-    if (!*too_long) {
-      if (used + len + 1 > size) {
-        *too_long = true;
-      } else {
-        memcpy(buffer + used, chunk, len + 1);
-        used += len;
-      }
-    }
-    if (line_end) return true;
+bool ReadAnswerLine(char* buffer, size_t size, size_t* length) {
+  // Byte by byte: a line is whatever comes before its line end, NUL bytes
+  // included, so a NUL cannot cut a line short or join two lines.
+  size_t count = 0;
+  int c = EOF;
+  while ((c = getc(stdin)) != EOF && c != '\n') {
+    if (count + 1 < size) buffer[count] = static_cast<char>(c);
+    ++count;
   }
+  buffer[count + 1 < size ? count : size - 1] = '\0';
+  *length = count;
   // A last line without its line end still counts as a line.
-  return got_any;
+  return c == '\n' || count > 0;
 }
 
 static bool HasConsoleInput() {

@@ -36,7 +36,7 @@ TEST(Banner, LinesAreSixtyEightBytesInCodePage932) {
 }
 
 struct DialogueRow {
-  const char* input;
+  std::string input;
   int wrong_answers;
   bool confirmed;
 };
@@ -67,6 +67,10 @@ INSTANTIATE_TEST_SUITE_P(
                       DialogueRow{"y", 0, true},          // a last line without its line end
                       DialogueRow{"", 0, false},          // input ends at once: a cancel
                       DialogueRow{"maybe\nno\n", 2, false},  // input ends after wrong answers
+                      // A NUL byte is part of its line: neither cuts it short nor joins two.
+                      DialogueRow{std::string("y\0\n", 3), 1, false},
+                      DialogueRow{std::string("x\0\nq\nn\n", 7), 2, false},
+                      DialogueRow{std::string("\0\ny\0", 5), 2, false},
                       DialogueRow{"yyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyy\ny\n",
                                   1, true}));
 
