@@ -13,18 +13,29 @@ void ShowProgress(int count, DWORD delay_ms) {
 }
 
 bool ReadAnswerLine(char* buffer, size_t size, size_t* length) {
-  // Byte by byte: a line is whatever comes before its line end, NUL bytes
-  // included, so a NUL cannot cut a line short or join two lines.
+  // A line is whatever comes before its line end, NUL bytes included, so a
+  // NUL can neither cut a line short nor join two lines. fgets tells nothing
+  // of NUL bytes it stored: in a chunk filled with line ends beforehand, the
+  // last NUL is the one that fgets put after what it read.
   size_t count = 0;
-  int c = EOF;
-  while ((c = getc(stdin)) != EOF && c != '\n') {
-    if (count + 1 < size) buffer[count] = static_cast<char>(c);
-    ++count;
+  bool got_any = false;
+  bool line_end = false;
+  char chunk[64];
+  while (!line_end) {
+    memset(chunk, '\n', sizeof chunk);
+    if (fgets(chunk, sizeof chunk, stdin) == nullptr) break;
+    got_any = true;
+    size_t read = sizeof chunk - 1;
+    while (chunk[read] != '\0') --read;
+    line_end = read > 0 && chunk[read - 1] == '\n';
+    if (line_end) --read;
+    for (size_t i = 0; i < read; ++i, ++count)
+      if (count + 1 < size) buffer[count] = chunk[i];
   }
   buffer[count + 1 < size ? count : size - 1] = '\0';
   *length = count;
   // A last line without its line end still counts as a line.
-  return c == '\n' || count > 0;
+  return got_any;
 }
 
 static bool HasConsoleInput() {

@@ -75,6 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DialogueRow{std::string("y\0\n", 3), 1, false},
                       DialogueRow{std::string("x\0\nq\nn\n", 7), 2, false},
                       DialogueRow{std::string("\0\ny\0", 5), 2, false},
+                      DialogueRow{std::string(70, 'y') + std::string("\0\nY\n", 4), 1, true},
                       DialogueRow{"yyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyy\ny\n",
                                   1, true}));
 
