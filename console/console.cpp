@@ -12,27 +12,28 @@ void ShowProgress(int count, DWORD delay_ms) {
   }
 }
 
-bool ReadAnswerLine(char* buffer, size_t size, bool* too_long) {
-  *too_long = false;
-  buffer[0] = '\0';
+bool ReadAnswerLine(char* buffer, size_t size, size_t* length) {
+  // A line is whatever comes before its line end, NUL bytes included, so a
+  // NUL can neither cut a line short nor join two lines. fgets tells nothing
+  // of NUL bytes it stored: in a chunk filled with line ends beforehand, the
+  // last NUL is the one that fgets put after what it read.
+  size_t count = 0;
   bool got_any = false;
+  bool line_end = false;
   char chunk[64];
-  size_t used = 0;
-  while (fgets(chunk, sizeof chunk, stdin) != nullptr) {
+  while (!line_end) {
+    memset(chunk, '\n', sizeof chunk);
+    if (fgets(chunk, sizeof chunk, stdin) == nullptr) break;
     got_any = true;
-    size_t len = strlen(chunk);
-    bool line_end = len > 0 && chunk[len - 1] == '\n';
-    if (line_end) chunk[--len] = '\0';
-    if (!*too_long) {
-      if (used + len + 1 > size) {
-        *too_long = true;
-      } else {
-        memcpy(buffer + used, chunk, len + 1);
-        used += len;
-      }
-    }
-    if (line_end) return true;
+    size_t read = sizeof chunk - 1;
+    while (chunk[read] != '\0') --read;
+    line_end = read > 0 && chunk[read - 1] == '\n';
+    if (line_end) --read;
+    for (size_t i = 0; i < read; ++i, ++count)
+      if (count + 1 < size) buffer[count] = chunk[i];
   }
+  buffer[count + 1 < size ? count : size - 1] = '\0';
+  *length = count;
   // A last line without its line end still counts as a line.
   return got_any;
 }

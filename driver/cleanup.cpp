@@ -23,19 +23,20 @@ const DWORD kDotDelayMs = 500;
 // The console framework needs the module instance of the tool.
 bool InitFramework() { return GetModuleHandleA(nullptr) != nullptr; }
 
-bool IsYes(const char* answer) { return strcmp(answer, "Y") == 0 || strcmp(answer, "y") == 0; }
-bool IsNo(const char* answer) { return strcmp(answer, "N") == 0 || strcmp(answer, "n") == 0; }
+// Only the whole one-byte lines count; length covers NUL bytes too.
+bool IsYes(const char* answer, size_t length) { return length == 1 && (answer[0] == 'Y' || answer[0] == 'y'); }
+bool IsNo(const char* answer, size_t length) { return length == 1 && (answer[0] == 'N' || answer[0] == 'n'); }
 
 // Asks until the answer is y/Y/n/N. Gives true to go on; false for a cancel,
 // also when the input ends before a valid answer, since nobody is left to ask.
 bool AskToProceed() {
   PrintText(kQuestion);
   char answer[16];
-  bool too_long = false;
+  size_t length = 0;
   for (;;) {
-    if (!ReadAnswerLine(answer, sizeof answer, &too_long)) return false;
-    if (!too_long && IsYes(answer)) return true;
-    if (!too_long && IsNo(answer)) return false;
+    if (!ReadAnswerLine(answer, sizeof answer, &length)) return false;
+    if (IsYes(answer, length)) return true;
+    if (IsNo(answer, length)) return false;
     PrintText(kAskAgain);
   }
 }

@@ -7,9 +7,17 @@ set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
-cmake -S . -B build/host -G Ninja >/dev/null
-cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Each build is configured once; after that ninja configures it again by
+# itself whenever a CMake file changes. (Configuring an existing build again
+# with its toolchain file makes CMake warn that the file went unused.)
+configure() {
+  local dir=$1
+  shift
+  if [ ! -f "$dir/build.ninja" ]; then cmake -S . -B "$dir" -G Ninja "$@" >/dev/null; fi
+}
+configure build/host
+configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
 for b in win32 win64 host; do
   ninja -C build/$b -j "$jobs" | grep -v '^\[' || true
   test "${PIPESTATUS[0]}" = 0

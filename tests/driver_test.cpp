@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
+#include <vector>
+
 #include "driver/cleanup.h"
 #include "files/acl.h"
 #include "support.h"
@@ -36,7 +40,7 @@ TEST(Banner, LinesAreSixtyEightBytesInCodePage932) {
 }
 
 struct DialogueRow {
-  const char* input;
+  std::string input;
   int wrong_answers;
   bool confirmed;
 };
@@ -67,6 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
                       DialogueRow{"y", 0, true},          // a last line without its line end
                       DialogueRow{"", 0, false},          // input ends at once: a cancel
                       DialogueRow{"maybe\nno\n", 2, false},  // input ends after wrong answers
+                      // A NUL byte is part of its line: neither cuts it short nor joins two.
+                      DialogueRow{std::string("y\0\n", 3), 1, false},
+                      DialogueRow{std::string("x\0\nq\nn\n", 7), 2, false},
+                      DialogueRow{std::string("\0\ny\0", 5), 2, false},
+                      DialogueRow{std::string(70, 'y') + std::string("\0\nY\n", 4), 1, true},
                       DialogueRow{"yyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyy\ny\n",
                                   1, true}));
 
@@ -108,6 +117,18 @@ TEST(Run, SharedAdvapiHandleLivesForTheRunOnly) {
   EXPECT_EQ(r.out, Banner() + Question() + Restart() + Closing());
 }
 
+TEST(Run, GenerationAndBitnessAreProbedBeforeTheQuestion) {
+  sim::Reset(sim::Windows::Win7, true);
+  sim::SetConsole(false);
+  std::map<std::string, long> printed_at;
+  sim::ObserveCalls([&](const sim::Call& c) {
+    if (c.name == "GetVersionExA" || c.name == "IsWow64Process") printed_at.emplace(c.name, ftell(stdout));
+  });
+  RunTool("n\n");
+  long banner = static_cast<long>(Banner().size());
+  EXPECT_EQ(printed_at, (std::map<std::string, long>{{"GetVersionExA", banner}, {"IsWow64Process", banner}}));
+}
+
 TEST(Run, KeyWaitTakesOneKeyFromAConsoleAndNeverWaitsWithoutOne) {
   sim::Reset(sim::Windows::WinXP);
   sim::QueueKey('a');
@@ -127,9 +148,17 @@ TEST(Run, EachResultLineFollowsFivePausesOfHalfASecond) {
   sim::Reset(sim::Windows::WinXP);
   sim::SetConsole(false);
   sim::RegSetString(kUninstall, "DisplayName", "");
+  // How much has been printed when each pause begins: a dot shows only after
+  // its pause.
+  std::vector<long> printed_at_pause;
+  sim::ObserveCalls([&](const sim::Call& c) {
+    if (c.name == "Sleep") printed_at_pause.push_back(ftell(stdout));
+  });
   RunResult r = RunTool("y\n");
   EXPECT_EQ(r.out, Banner() + Question() + "....." + Cp932("アンインストール情報レジストリを削除しました\n") +
                        Restart() + Closing());
+  long before = static_cast<long>((Banner() + Question()).size());
+  EXPECT_EQ(printed_at_pause, (std::vector<long>{before, before + 1, before + 2, before + 3, before + 4}));
   EXPECT_FALSE(sim::RegExists(kUninstall));
   EXPECT_EQ(sim::NowMs(), 2500u);
   size_t sleeps = 0;

@@ -157,4 +157,28 @@ TEST(Companion, DllsGoOnlyAfterTheCompanionExitedWithZero) {
   }
 }
 
+// However long the companion runs, the DLLs are looked at only after it has
+// ended: it may still be taking the provider out of the catalog.
+TEST(Companion, DllsWaitForTheCompanionToEnd) {
+  const std::string tool_dir = "C:\\Tools";
+  const std::string win = "C:\\Windows\\";
+  const DWORD kRunMs = 20 * 60 * 1000;
+  sim::Reset(sim::Windows::Win7, true);
+  sim::SetCurrentDir(tool_dir);
+  sim::MkFile(win + "ztxlsp.dll");
+  sim::MkFile(win + "ztxlsp64.dll");
+  sim::MkFile(tool_dir + "\\ztxins64.exe");
+  sim::RegisterProgram(tool_dir + "\\ztxins64.exe", [](const std::string&) { return DWORD{0}; }, kRunMs);
+  uint64_t first_deletion_at = 0;
+  sim::ObserveCalls([&](const sim::Call& c) {
+    if (c.name == "DeleteFileA" && first_deletion_at == 0) first_deletion_at = sim::NowMs();
+  });
+  int result = -1;
+  Output([&] { result = RunCompanion64(1); });
+  EXPECT_EQ(result, 1);
+  EXPECT_GE(first_deletion_at, kRunMs);
+  EXPECT_FALSE(sim::Exists(win + "ztxlsp64.dll"));
+  EXPECT_EQ(sim::OpenKernelHandles(), 0u);
+}
+
 }  // namespace

@@ -134,6 +134,17 @@ TEST(FolderAcl, ResetGivesExactlyTwoInheritableEntries) {
   EXPECT_EQ(sim::FolderDacl(logs), kResetDacl);
   EXPECT_NE(sim::FolderDacl(logs + "\\a.log"), kResetDacl) << "the contents keep their own lists";
   EXPECT_EQ(sim::LiveLocalBlocks(), 0u);
+
+  // A list with no entries, or none at all, leaves nothing to size the new
+  // one by: the room for the two entries must come from elsewhere.
+  for (bool null_dacl : {false, true}) {
+    sim::Reset(sim::Windows::WinXP);
+    AdvapiLoaded again;
+    sim::MkDir(logs);
+    if (null_dacl) sim::SetNullDacl(logs); else sim::SetFolderDacl(logs, {});
+    ResetFolderAcl(logs.c_str(), "Everyone", GENERIC_ALL);
+    EXPECT_EQ(sim::FolderDacl(logs), kResetDacl) << null_dacl;
+  }
 }
 
 TEST(FolderAcl, NothingChangesWhereTheResetCannotRun) {
@@ -164,8 +175,11 @@ TEST(FolderAcl, NothingChangesWhereTheResetCannotRun) {
     sim::SetDenyDeleteAcl(logs);
     std::vector<sim::AceEntry> before = sim::FolderDacl(logs);
     row.arrange();
-    ResetFolderAcl(row.path ? row.path : logs.c_str(), row.account, GENERIC_ALL);
+    std::string path = row.path ? row.path : logs;
+    std::vector<sim::AceEntry> path_before = sim::FolderDacl(path);
+    ResetFolderAcl(path.c_str(), row.account, GENERIC_ALL);
     EXPECT_EQ(sim::FolderDacl(logs), before);
+    EXPECT_EQ(sim::FolderDacl(path), path_before);
     EXPECT_EQ(sim::LiveLocalBlocks(), 0u);
   }
 }

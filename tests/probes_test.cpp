@@ -70,6 +70,12 @@ TEST(PlatformKind, FromWow64AndNativeProcessor) {
   sim::Reset(sim::Windows::Win7, true);
   sim::FailAlways("IsWow64Process");
   EXPECT_EQ(GetPlatformKind(GetCurrentProcess()), 3);
+
+  // An Itanium processor runs 64-bit Windows too.
+  sim::Reset(sim::Windows::XP64, true, true);
+  sim::SetNativeProcessor(PROCESSOR_ARCHITECTURE_IA64);
+  EXPECT_EQ(GetPlatformKind(GetCurrentProcess()), 3);
+  EXPECT_EQ(Is64BitWindows(GetCurrentProcess()), 1);
 }
 
 TEST(PlatformKind, SystemsWithoutTheEntryPoints) {

@@ -160,6 +160,19 @@ const Case kCases[] = {
      },
      nullptr, [](Installation& i) { sim::SetInUse(i.WindowsDir() + "\\System32\\ztxcfg64.cpl"); }},
     {"XpX64Edition2Full", W::XP64, true, 2, kFull, true, {kReg, kReg64, kFold, kInfo, kUninst}, kRestart, nullptr},
+    // Itanium Windows of this generation before its first service pack has no
+    // redirection switch: the 64-bit applet is out of reach, and that alone
+    // asks for another run.
+    {"XpIa64Edition0WithoutRedirectionSwitch", W::XP64, true, 0, kFull, true, {kReg, kReg64, kLsp, kInfo, kUninst},
+     kRunAgain,
+     [](const Installation& i) {
+       return std::vector<std::string>{"path " + i.WindowsDir() + "\\System32\\ztxcfg64.cpl"};
+     },
+     [](Installation&) {
+       sim::SetNativeProcessor(PROCESSOR_ARCHITECTURE_IA64);
+       sim::RemoveExport("kernel32", "Wow64DisableWow64FsRedirection");
+       sim::RemoveExport("kernel32", "Wow64RevertWow64FsRedirection");
+     }},
     {"Win10x64Edition0FullWithoutCompanion", W::Win10, true, 0, kFull, false,
      {kReg, kReg64, kApp64, kMissing, kInfo, kUninst}, kRunAgain,
      [](const Installation& i) {

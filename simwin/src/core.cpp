@@ -41,6 +41,10 @@ bool Enter(const char* name, DWORD& error, const char* fmt, ...) {
   vsnprintf(buf, sizeof buf, fmt, ap);
   va_end(ap);
   st.calls.push_back(Call{name, buf});
+  if (st.call_observer) {
+    Call made = st.calls.back();  // the observer may make calls of its own
+    st.call_observer(made);
+  }
   int nth = ++st.call_counts[name];
   for (size_t i = 0; i < st.hooks.size(); ++i) {
     if (st.hooks[i].name != name || st.hooks[i].nth != nth) continue;
@@ -271,7 +275,10 @@ void Reset(Windows kind, bool windows_64, bool process_64) {
   ResetShell();
   st.calls.clear();
   st.call_counts.clear();
+  st.call_observer = nullptr;
 }
+
+void SetNativeProcessor(WORD architecture) { S().version.native_arch = architecture; }
 
 void SetVersion(DWORD platform, DWORD major, DWORD minor, bool accepts_ex) {
   VersionState& v = S().version;
@@ -286,6 +293,9 @@ size_t CountCalls(const std::string& name) {
   size_t n = 0;
   for (const Call& c : S().calls) n += c.name == name;
   return n;
+}
+void ObserveCalls(std::function<void(const Call&)> observer) {
+  S().call_observer = std::move(observer);
 }
 void ClearCalls() {
   S().calls.clear();
@@ -450,10 +460,21 @@ HANDLE GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<LON
 DWORD GetLastError(void) { return S().last_error; }
 void SetLastError(DWORD code) { S().last_error = code; }
 
+// Time passes: started programs whose run is over end.
+static void AdvanceClock(uint64_t to_ms) {
+  S().now_ms = to_ms;
+  for (SimProcess& p : S().processes) {
+    if (p.running && p.ends_at_ms != 0 && p.ends_at_ms <= to_ms) {
+      p.running = false;
+      p.exit_code = p.exit_code_at_end;
+    }
+  }
+}
+
 void Sleep(DWORD milliseconds) {
   DWORD err = 0;
   Enter("Sleep", err, "%u", milliseconds);
-  S().now_ms += milliseconds;
+  AdvanceClock(S().now_ms + milliseconds);
 }
 
 void OutputDebugStringA(LPCSTR text) {
@@ -645,11 +666,16 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_FAILED;
   }
   if (p->running) {
+    bool ends = p->ends_at_ms != 0;
+    if (ends && (milliseconds == INFINITE || S().now_ms + milliseconds >= p->ends_at_ms)) {
+      AdvanceClock(p->ends_at_ms);
+      return WAIT_OBJECT_0;
+    }
     if (milliseconds == INFINITE) {
       fprintf(stderr, "simwin: WaitForSingleObject would wait for ever on process %u\n", p->pid);
       abort();
     }
-    S().now_ms += milliseconds;
+    AdvanceClock(S().now_ms + milliseconds);
     return 0x102;  // WAIT_TIMEOUT
   }
   return WAIT_OBJECT_0;

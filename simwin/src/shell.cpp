@@ -24,6 +24,7 @@ const DWORD kFileDeleteChild = 0x00000040;
 
 struct ShellState {
   std::map<std::string, ProgramHandler> programs;  // by upper-case resolved path
+  std::map<std::string, DWORD> run_ms;              // how long each one runs
   std::vector<ProgramStart> starts;
 };
 
@@ -252,6 +253,7 @@ bool FsDeletable(const FsNode& node, bool top_only) {
 
 void ResetShell() {
   Shell().programs.clear();
+  Shell().run_ms.clear();
   Shell().starts.clear();
 }
 
@@ -259,8 +261,9 @@ void ResetShell() {
 
 using namespace detail;
 
-void RegisterProgram(const std::string& path, ProgramHandler handler) {
+void RegisterProgram(const std::string& path, ProgramHandler handler, DWORD run_ms) {
   Shell().programs[Upper(Resolve(path))] = std::move(handler);
+  Shell().run_ms[Upper(Resolve(path))] = run_ms;
 }
 const std::vector<ProgramStart>& ProgramStarts() { return Shell().starts; }
 
@@ -272,6 +275,11 @@ void SetFolderDacl(const std::string& path, const std::vector<AceEntry>& entries
 void SetDenyDeleteAcl(const std::string& path) {
   SetFolderDacl(path, {{ACCESS_DENIED_ACE_TYPE, 0x03, DELETE | kFileDeleteChild, "S-1-1-0"},
                        {ACCESS_ALLOWED_ACE_TYPE, 0x13, kFileAllAccess, "S-1-5-32-544"}});
+}
+void SetNullDacl(const std::string& path) {
+  FsNode* n = FsFind(path);
+  if (n == nullptr) abort();
+  n->security = SelfRelative(nullptr);
 }
 std::vector<AceEntry> FolderDacl(const std::string& path) {
   FsNode* n = FsFind(path);
@@ -354,8 +362,11 @@ BOOL ShellExecuteExA(LPSHELLEXECUTEINFOA info) {
   p.pid = S().next_pid++;
   p.path = full;
   p.exe_name = node->name;
-  p.running = false;
-  p.exit_code = exit_code;
+  DWORD run_ms = Shell().run_ms[Upper(full)];
+  p.running = run_ms != 0;
+  p.exit_code = run_ms != 0 ? STILL_ACTIVE : exit_code;
+  p.ends_at_ms = S().now_ms + run_ms;
+  p.exit_code_at_end = exit_code;
   S().processes.push_back(p);
   info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(33));
   if (info->fMask & SEE_MASK_NOCLOSEPROCESS) {

@@ -88,6 +88,8 @@ struct SimProcess {
   std::string exe_name;         // what the toolhelp snapshot reports
   bool running = true;
   DWORD exit_code = STILL_ACTIVE;
+  uint64_t ends_at_ms = 0;      // a started program ends by itself at this clock time
+  DWORD exit_code_at_end = 0;
   bool can_open = true;         // OpenProcess succeeds
   DWORD denied_access = 0;      // OpenProcess refuses these rights (open_error)
   DWORD open_error = ERROR_ACCESS_DENIED;
@@ -122,6 +124,7 @@ struct State {
   VersionState version;
   DWORD last_error = 0;
   std::vector<Call> calls;
+  std::function<void(const Call&)> call_observer;
   std::vector<Fault> faults;
   std::vector<Hook> hooks;
   std::map<std::string, int> call_counts;

@@ -36,6 +36,9 @@ struct VersionState {
 void Reset(Windows kind = Windows::WinXP, bool windows_64 = false, bool process_64 = false);
 // What GetVersionExA reports, for kinds of Windows the presets do not name.
 void SetVersion(DWORD platform, DWORD major, DWORD minor, bool accepts_ex);
+// The processor GetNativeSystemInfo reports (the presets give AMD64 for
+// 64-bit Windows and x86 otherwise); Itanium editions report IA64.
+void SetNativeProcessor(WORD architecture);
 
 // ---------------------------------------------------------------- calls
 struct Call {
@@ -45,6 +48,10 @@ struct Call {
 const std::vector<Call>& Calls();
 size_t CountCalls(const std::string& name);
 void ClearCalls();
+// Called with each call as it is made, before it does anything, so that a
+// test can look at the machine (or the console output so far) at that moment.
+// Reset removes it.
+void ObserveCalls(std::function<void(const Call&)> observer);
 // The nth call (1-based) of that name fails with the given error.
 void FailCall(const std::string& name, int nth = 1, DWORD error = 0);
 // Every call of that name fails.

@@ -13,10 +13,11 @@ namespace sim {
 // ---------------------------------------------------------------- programs
 // A program at a path (as the tool names it; System32 redirection applies).
 // ShellExecuteExA of an existing file with a handler runs the handler with the
-// parameters and gives a process that has already ended with the handler's
-// exit code. The file itself must be planted with MkFile.
+// parameters and gives a process that ends with the handler's exit code
+// run_ms later on the virtual clock (at once when run_ms is 0). The file
+// itself must be planted with MkFile.
 using ProgramHandler = std::function<DWORD(const std::string& parameters)>;
-void RegisterProgram(const std::string& path, ProgramHandler handler);
+void RegisterProgram(const std::string& path, ProgramHandler handler, DWORD run_ms = 0);
 
 struct ProgramStart {
   std::string verb;
@@ -45,6 +46,8 @@ void SetFolderDacl(const std::string& path, const std::vector<AceEntry>& entries
 // A DACL that denies Everyone deletion of the folder, then grants the
 // administrators full access: the shell cannot delete the folder.
 void SetDenyDeleteAcl(const std::string& path);
+// A descriptor whose DACL is null: everyone has every access.
+void SetNullDacl(const std::string& path);
 // The entries of the node's DACL as GetFileSecurityA would report them
 // (a node never written reports the default inherited entries).
 std::vector<AceEntry> FolderDacl(const std::string& path);
