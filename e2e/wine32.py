@@ -5,9 +5,10 @@
 Every emulated Wine process spends about a minute of CPU before its program
 starts, so the harness starts as few as it can:
 - The template prefix is booted once and trimmed: Windows 7 is written into
-  its registry (as `winecfg -v win7` would), and the start-up services the
-  tool never calls on are set to start on demand (each would be one more
-  emulated process in every copy of the prefix).
+  its registry (as `winecfg -v win7` would), the start-up services the tool
+  never calls on are set to start on demand, and the desktop menu builder is
+  taken out of RunServices (each would be one more emulated process in every
+  copy of the prefix).
 - Registry keys and values, folders and files are planted by writing the
   copied prefix's hive files and drive_c while no wine server runs; only
   running programs and files held open need a process of their own.
@@ -296,16 +297,16 @@ def template_prefix(work, log):
     os.makedirs(template)
     started = time.monotonic()
     env = env32(template)
-    with open(os.path.join(work, "wineboot.log"), "w") as out:
+    boot_log = os.path.join(work, "wineboot.log")
+    with open(boot_log, "w") as out:
         # The first process gives up waiting for the boot after five minutes
         # while the boot goes on in the background: wait for the server.
         try:
             subprocess.run([WINE, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=out,
                            stderr=out, timeout=BOOT_TIMEOUT)
-            subprocess.run([SERVER, "-w"], env=env, timeout=BOOT_TIMEOUT)
         except subprocess.TimeoutExpired:
-            stop_prefix(template)
-            raise EmulationFailed(f"the prefix boot did not end within {BOOT_TIMEOUT} s")
+            pass
+    wait_for_boot(template, boot_log, started)
     if not os.path.exists(os.path.join(template, "system.reg")):
         raise EmulationFailed("the prefix boot left no registry (see wineboot.log)")
     trim_template(template)
@@ -332,8 +333,60 @@ def auto_start_services(system_reg):
     return names
 
 
+def installed(template):
+    """Whether the hives hold the whole installation: the services that the
+    last section of wine.inf writes are there."""
+    hive = read_hive(os.path.join(template, "system.reg"))
+    return all(f"system\\currentcontrolset\\services\\{name}" in hive for name in ("plugplay", "rpcss"))
+
+
+def wait_for_boot(template, boot_log, started):
+    """Waits until the wine server of the boot has ended. A process that
+    crashes under emulation (qemu 7.2 now and then) tries to start the
+    debugger and spins, and the boot waits for it for ever; once the log tells
+    of such a crash and the hives, which the server saves every half minute,
+    have stood still for five minutes, the boot's processes are ended, and the
+    prefix is kept when the hives hold the whole installation."""
+    env = env32(template)
+    hives = [os.path.join(template, n) for n in ("system.reg", "user.reg")]
+    while server_pid(template) is not None:
+        if time.monotonic() - started > BOOT_TIMEOUT:
+            stop_prefix(template)
+            raise EmulationFailed(f"the prefix boot did not end within {BOOT_TIMEOUT} s")
+        with open(boot_log, errors="replace") as f:
+            crashed = "starting debugger" in f.read()
+        newest = max((os.path.getmtime(h) for h in hives if os.path.exists(h)), default=time.time())
+        if crashed and time.time() - newest > 300:
+            subprocess.run([SERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stop_prefix(template)
+            if not installed(template):
+                raise EmulationFailed("a process of the prefix boot crashed under emulation before the "
+                                      "installation was written (see wineboot.log)")
+            break
+        time.sleep(15)
+
+
+def drop_value(hive_file, key, name):
+    """Removes a value line from a hive file while no server runs."""
+    with open(hive_file, encoding="utf-8", errors="surrogateescape") as f:
+        lines = f.readlines()
+    section = None
+    kept = []
+    for line in lines:
+        if line.startswith("["):
+            section = reg_unescape(line[1:line.rfind("]")]).lower()
+        elif section == key.lower() and line.lower().startswith(f'"{name.lower()}"='):
+            continue
+        kept.append(line)
+    with open(hive_file, "w", encoding="utf-8", errors="surrogateescape") as f:
+        f.writelines(kept)
+
+
 def trim_template(template):
     system_reg = os.path.join(template, "system.reg")
+    # Every new wine server runs RunServices, where the prefix starts the
+    # desktop menu builder: one more emulated process that makes menu entries.
+    drop_value(system_reg, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", "winemenubuilder")
     text = WIN7_REGISTRY
     for name in auto_start_services(system_reg):
         text += f'\n[System\\\\CurrentControlSet\\\\Services\\\\{name}]\n"Start"=dword:{DEMAND_START:08x}\n'

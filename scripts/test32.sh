@@ -5,9 +5,8 @@
 # same scenario on the simulated 32-bit Windows 7. Not part of scripts/test.sh
 # or CI: every emulated Wine process spends about a minute starting.
 #
-# Sets the machine up when run as root (otherwise prints what to run): the
-# qemu-i386 binfmt entry and 32-bit Wine at the version of the installed
-# wine64. The template prefix is booted once (20 minutes or more) and kept in
+# Sets the machine up when run as root (otherwise prints what to run):
+# qemu-user-static and 32-bit Wine at the version of the installed wine64. The template prefix is booted once (20 minutes or more) and kept in
 # build/wine32/template; delete that folder to boot it anew.
 set -e
 cd "$(dirname "$0")/.."
@@ -18,7 +17,7 @@ need_root() { todo+=("$1"); }
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 # What qemu publishes for i386 ELF programs (qemu-binfmt-conf.sh); F opens
-# the interpreter now, so it works in every mount namespace; P keeps argv[0].
+# the interpreter now, P keeps argv[0].
 I386_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 I386_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 BINFMT=":qemu-i386:M::$I386_MAGIC:$I386_MASK:/usr/bin/qemu-i386-static:FP"
@@ -28,14 +27,6 @@ setup() {
   if ! installed qemu-user-static; then
     need_root "apt-get install -y qemu-user-static"
     [ "$root" = 1 ] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq qemu-user-static >/dev/null
-  fi
-  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
-    need_root "mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc"
-    [ "$root" = 1 ] && mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-  fi
-  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    need_root "echo '$BINFMT' > /proc/sys/fs/binfmt_misc/register"
-    [ "$root" = 1 ] && echo "$BINFMT" >/proc/sys/fs/binfmt_misc/register
   fi
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     need_root "dpkg --add-architecture i386 && apt-get update"
@@ -65,17 +56,19 @@ else
   fi
 fi
 
-# The entry is on only while this runs: with 32-bit Wine installed and the
-# entry on, the boot of a 64-bit prefix (scripts/test.sh) starts emulated
-# 32-bit programs too and outlasts its time limit.
-ENTRY=/proc/sys/fs/binfmt_misc/qemu-i386
-if ! grep -qx enabled "$ENTRY"; then
-  if [ "$(id -u)" != 0 ]; then
-    echo "the qemu-i386 binfmt entry is off; run as root: echo 1 > $ENTRY" >&2
-    exit 2
-  fi
-  echo 1 >"$ENTRY"
-  trap 'echo 0 >"$ENTRY"' EXIT
+# qemu runs the i386 programs through a binfmt_misc entry of a private
+# instance, mounted in a user and mount namespace of this command alone
+# (Linux 6.7 and later). With 32-bit Wine installed, an entry seen
+# machine-wide would make every boot of a 64-bit prefix (scripts/test.sh, CI)
+# start emulated 32-bit programs and outlast its time limit.
+in_namespace() {
+  unshare --user --map-root-user --mount sh -c \
+    'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc && printf "%s\n" "$0" >/proc/sys/fs/binfmt_misc/register && exec "$@"' \
+    "$BINFMT" "$@"
+}
+if ! in_namespace true; then
+  echo "cannot mount a private binfmt_misc instance in a user namespace (needs Linux 6.7 or later)" >&2
+  exit 2
 fi
 
 scripts/build.sh
@@ -90,7 +83,7 @@ build/host/tests/ztx_tests --gtest_filter='All/Scenarios32.*' --gtest_brief=1 >b
 
 echo "== the shipped 32-bit exe under 32-bit Wine on an emulated i386, one scenario at a time"
 status=0
-/usr/bin/python3 e2e/wine32.py --build build/win32 --build64 build/win64 --results build/scenario-results-32 \
+in_namespace /usr/bin/python3 e2e/wine32.py --build build/win32 --build64 build/win64 --results build/scenario-results-32 \
   --work build/wine32 "${scenarios[@]}" || status=1
 echo "whole command: $(( ($(date +%s) - begun) / 60 )) min"
 exit $status
