@@ -413,6 +413,31 @@ def wait_for_programs(started, deadline):
             time.sleep(2)
 
 
+def see_programs(s, prefix, env, work):
+    """Whether a Windows program in the prefix sees the planted programs with
+    their paths, as the process step needs: ztxe2e.exe looks them up with
+    EnumProcesses and GetModuleFileNameExA. Under qemu-user, 32-bit Wine has
+    been seen to read no other process's module path at all; then no program
+    could tell the product's programs, and the emulation, not the tool, is
+    at fault."""
+    paths = [fields[0] for kind, fields in s.plants if kind == "program"]
+    if not paths:
+        return
+    with open(host_path(prefix, "C:\\ztx-see.txt"), "w", encoding="cp932") as f:
+        f.write("".join(f"process {p}\n" for p in paths))
+    try:
+        seen = subprocess.run([WINE, "C:\\ztxe2e.exe", "check", "C:\\ztx-see.txt"], env=env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=START_TIMEOUT).stdout.split()
+    except subprocess.TimeoutExpired:
+        raise EmulationFailed(f"the process check did not end within {START_TIMEOUT} s")
+    if seen != [b"1"] * len(paths):
+        raise EmulationFailed("a Windows program here does not see the planted programs by path "
+                              "(EnumProcesses and GetModuleFileNameExA in ztxe2e.exe find "
+                              f"{seen.count(b'1')} of {len(paths)} running): 32-bit Wine under qemu-user "
+                              "reads no other process's module path, so no tool can tell the product's "
+                              "programs here")
+
+
 def run_scenario(s, build, build64, results, work):
     """Runs one scenario; gives (problems, seconds). Raises EmulationFailed."""
     e2e_bin = os.path.join(build, "e2e")
@@ -484,6 +509,7 @@ def run_scenario(s, build, build64, results, work):
 
         tools.append(start_tool(1))
         wait_for_programs(waiting, deadline)
+        see_programs(s, prefix, env, work)
         for number, run in enumerate(s.runs, 1):
             process, out_file = tools[-1]
             # The banner shows that the tool is up; only then is the machine
