@@ -416,10 +416,10 @@ def wait_for_programs(started, deadline):
 def see_programs(s, prefix, env, work):
     """Whether a Windows program in the prefix sees the planted programs with
     their paths, as the process step needs: ztxe2e.exe looks them up with
-    EnumProcesses and GetModuleFileNameExA. Under qemu-user, 32-bit Wine has
-    been seen to read no other process's module path at all; then no program
-    could tell the product's programs, and the emulation, not the tool, is
-    at fault."""
+    EnumProcesses, OpenProcess and GetModuleFileNameExA. Under qemu-user a
+    32-bit program has been seen to find no other program by path at all
+    (not even services.exe); then no program could tell the product's
+    programs, and the emulation, not the tool, is at fault."""
     paths = [fields[0] for kind, fields in s.plants if kind == "program"]
     if not paths:
         return
@@ -432,10 +432,10 @@ def see_programs(s, prefix, env, work):
         raise EmulationFailed(f"the process check did not end within {START_TIMEOUT} s")
     if seen != [b"1"] * len(paths):
         raise EmulationFailed("a Windows program here does not see the planted programs by path "
-                              "(EnumProcesses and GetModuleFileNameExA in ztxe2e.exe find "
-                              f"{seen.count(b'1')} of {len(paths)} running): 32-bit Wine under qemu-user "
-                              "reads no other process's module path, so no tool can tell the product's "
-                              "programs here")
+                              "(EnumProcesses, OpenProcess and GetModuleFileNameExA in ztxe2e.exe find "
+                              f"{seen.count(b'1')} of {len(paths)} running): under qemu-user a 32-bit "
+                              "program finds no other program by path, so no tool can tell the "
+                              "product's programs here")
 
 
 def run_scenario(s, build, build64, results, work):
