@@ -8,7 +8,7 @@ differing byte of the console output, or the first exit code, key, value,
 path or process whose fate differs. What the scenario names with `differs`
 (Wine known to behave otherwise than Windows) is left out, and said so.
 
-usage: agree.py [--results DIR] SCENARIO...
+usage: agree.py [--results DIR] [--bits 32|64] SCENARIO...
 """
 
 import argparse
@@ -66,11 +66,13 @@ def compare(s, results):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--results", default="build/scenario-results")
+    ap.add_argument("--bits", type=int, choices=(32, 64), default=64,
+                    help="read the scenarios as that build runs them")
     ap.add_argument("scenarios", nargs="+")
     args = ap.parse_args()
     counts = {"agrees": 0, "differs": 0, "missing": 0}
     for path in args.scenarios:
-        s = scn.parse(path)
+        s = scn.parse(path, args.bits)
         verdict, details = compare(s, args.results)
         counts[verdict] += 1
         known = [f"{d.kind} {'|'.join(d.fields)}" for d in s.differs]

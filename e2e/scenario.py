@@ -54,9 +54,13 @@ class Difference:
         self.reason = reason
 
 
+BUILDS = ("32-bit", "64-bit")
+
+
 class Scenario:
-    def __init__(self, path):
+    def __init__(self, path, bits=64):
         self.path = path
+        self.bits = bits   # the build the scenario is read for: 32 or 64
         self.name = os.path.splitext(os.path.basename(path))[0]
         self.title = ""
         self.companion = "none"
@@ -97,8 +101,10 @@ def expand(text):
     return re.sub(r"%(\w+)%", lambda m: WINE_FOLDERS[m.group(1)], text)
 
 
-def parse(path):
-    s = Scenario(path)
+def parse(path, bits=64):
+    """Reads the scenario as the build of that many bits runs it: a line that
+    starts with "32-bit" or "64-bit" belongs to that build only."""
+    s = Scenario(path, bits)
     with open(path, encoding="utf-8") as f:
         for number, raw in enumerate(f, 1):
             line = raw.rstrip("\n")
@@ -106,6 +112,12 @@ def parse(path):
                 continue
             word, _, rest = line.partition(" ")
             where = f"{path}:{number}"
+            if word in BUILDS:
+                if rest.partition(" ")[0] not in ("out", "exit", "gone", "kept", "differs"):
+                    raise ValueError(f"{where}: {word} goes before out, exit, gone, kept or differs")
+                if word != f"{bits}-bit":
+                    continue
+                word, _, rest = rest.partition(" ")
             if word == "title":
                 s.title = rest
             elif word == "input":

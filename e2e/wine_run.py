@@ -41,11 +41,27 @@ def unix_path(prefix, win_path):
     return os.path.join(prefix, "drive_c", *win_path[3:].split("\\"))
 
 
+def warn_emulated_32bit():
+    """With 32-bit Wine installed and i386 programs emulated (scripts/test32.sh
+    turns that on while it runs), the boot of a 64-bit prefix also starts
+    32-bit programs, each a minute or more under emulation."""
+    try:
+        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as f:
+            enabled = f.readline().strip() == "enabled"
+    except OSError:
+        enabled = False
+    if enabled and os.path.exists("/usr/lib/wine/wine"):
+        print("note: i386 programs run emulated (binfmt entry qemu-i386 enabled) and 32-bit Wine is "
+              "installed, so this boot starts emulated 32-bit programs and may outlast its time limit; "
+              "echo 0 > /proc/sys/fs/binfmt_misc/qemu-i386 turns the entry off", file=sys.stderr)
+
+
 def template_prefix(work):
     """A booted prefix, made once and copied for each scenario."""
     template = os.path.join(work, "template")
     ready = os.path.join(template, "ztx-template-ready")
     if not os.path.exists(ready):
+        warn_emulated_32bit()
         shutil.rmtree(template, ignore_errors=True)
         os.makedirs(template)
         with open(os.path.join(work, "wineboot.log"), "w") as log:
@@ -76,6 +92,34 @@ def kill_prefix(prefix):
 
 def plan_line(kind, fields):
     return f"{kind} {'|'.join(fields)}\n"
+
+
+def judge(s, codes, got, present, hung, results):
+    """Compares one scenario's runs under Wine with what it expects, writes
+    NAME.wine.out and NAME.wine.state for agree.py, and gives the problems
+    found. codes: exit code of each run that ended; got: the output of every
+    run (line ends as the tool wrote them); present: "1" or "0" per check."""
+    with open(os.path.join(results, f"{s.name}.wine.out"), "wb") as f:
+        f.write(got)
+    problems = []
+    want_codes = [r.exit_code for r in s.runs]
+    if not hung and codes != want_codes:
+        problems.append(f"exit codes {codes}, expected {want_codes}")
+    skip = s.differing_lines()
+    want = scn.without_lines(s.output.encode("cp932"), skip)
+    seen = scn.without_lines(got, skip)
+    if seen != want:
+        at = scn.first_difference(seen, want)
+        problems.append(f"output differs at byte {at}: got {seen[at:at + 40]!r}, want {want[at:at + 40]!r}")
+    state_lines = ["exit " + " ".join("none" if c is None else str(c) for c in codes)]
+    for i, (fate, kind, fields) in enumerate(s.checks):
+        is_there = i < len(present) and present[i] == "1"
+        state_lines.append(f"{kind} {'|'.join(fields)} {'present' if is_there else 'absent'}")
+        if is_there != (fate == "kept") and not s.differs_on(kind, fields):
+            problems.append(f"{kind} {'|'.join(fields)} should be {fate}")
+    with open(os.path.join(results, f"{s.name}.wine.state"), "w", encoding="utf-8") as f:
+        f.write("".join(x + "\n" for x in state_lines))
+    return problems
 
 
 def run_scenario(s, build, results, show):
@@ -158,8 +202,6 @@ def run_scenario(s, build, results, show):
             if hung:
                 break
         seconds = time.monotonic() - started
-        with open(os.path.join(results, f"{s.name}.wine.out"), "wb") as f:
-            f.write(got)
         result = run_wine(prefix, [helper, "check", r"C:\check.txt"], capture_output=True, timeout=120)
         present = result.stdout.decode().split()
     finally:
@@ -168,26 +210,9 @@ def run_scenario(s, build, results, show):
         kill_prefix(prefix)
         shutil.rmtree(prefix, ignore_errors=True)
 
-    problems = []
-    want_codes = [r.exit_code for r in s.runs]
+    problems = judge(s, codes, got, present, hung, results)
     if hung:
-        problems.append(f"the tool did not end within {TOOL_TIMEOUT} s")
-    elif codes != want_codes:
-        problems.append(f"exit codes {codes}, expected {want_codes}")
-    skip = s.differing_lines()
-    want = scn.without_lines(s.output.encode("cp932"), skip)
-    seen = scn.without_lines(got, skip)
-    if seen != want:
-        at = scn.first_difference(seen, want)
-        problems.append(f"output differs at byte {at}: got {seen[at:at + 40]!r}, want {want[at:at + 40]!r}")
-    state_lines = ["exit " + " ".join("none" if c is None else str(c) for c in codes)]
-    for i, (fate, kind, fields) in enumerate(s.checks):
-        is_there = i < len(present) and present[i] == "1"
-        state_lines.append(f"{kind} {'|'.join(fields)} {'present' if is_there else 'absent'}")
-        if is_there != (fate == "kept") and not s.differs_on(kind, fields):
-            problems.append(f"{kind} {'|'.join(fields)} should be {fate}")
-    with open(os.path.join(results, f"{s.name}.wine.state"), "w", encoding="utf-8") as f:
-        f.write("".join(x + "\n" for x in state_lines))
+        problems.insert(0, f"the tool did not end within {TOOL_TIMEOUT} s")
     if show:
         for number, output in enumerate(outputs, 1):
             which = f"run {number} of {len(s.runs)}, " if len(s.runs) > 1 else ""

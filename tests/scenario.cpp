@@ -8,6 +8,7 @@
 #include "simwin/machine.h"
 #include "simwin/machine_process.h"
 #include "simwin/machine_shell.h"
+#include "simwin/machine_winsock.h"
 #include "support.h"
 
 namespace {
@@ -89,6 +90,39 @@ std::vector<std::string> Fields(const std::string& s) {
 // the tool would look at.
 const char* const kWineProcesses[] = {"services.exe", "winedevice.exe", "plugplay.exe",
                                       "svchost.exe", "rpcss.exe", "winedevice.exe"};
+// The emulated 32-bit prefix starts on demand the services the tool does not
+// call on (e2e/wine32.py), so fewer programs run there.
+const char* const kWine32Processes[] = {"services.exe"};
+
+// Wine's Winsock catalog: the seven base providers of its ws2_32, whose
+// provider paths come back empty.
+std::vector<sim::ProviderEntry> WineCatalog() {
+  struct Base {
+    DWORD id;
+    const char* guid;
+    const char16_t* name;
+  };
+  static const Base kBases[] = {
+      {1001, "{E70F1AA0-AB8B-11CF-8CA3-00805F48A192}", u"TCP/IP"},
+      {1002, "{E70F1AA0-AB8B-11CF-8CA3-00805F48A192}", u"UDP/IP"},
+      {1004, "{F9EAB0C0-26D4-11D0-BBBF-00AA006C34E4}", u"TCP/IPv6"},
+      {1005, "{F9EAB0C0-26D4-11D0-BBBF-00AA006C34E4}", u"UDP/IPv6"},
+      {1030, "{11058240-BE47-11CF-95C8-00805F48A192}", u"IPX"},
+      {1031, "{11058241-BE47-11CF-95C8-00805F48A192}", u"SPX"},
+      {1032, "{11058241-BE47-11CF-95C8-00805F48A192}", u"SPX II"},
+  };
+  std::vector<sim::ProviderEntry> entries;
+  for (const Base& b : kBases) {
+    sim::ProviderEntry e;
+    e.id = b.id;
+    e.guid = sim::ParseGuid(b.guid);
+    e.chain_len = 1;
+    e.chain = {b.id};
+    e.name = b.name;
+    entries.push_back(e);
+  }
+  return entries;
+}
 
 // Company names of the version resources of e2e/programs/idle_*.rc.
 const char kMakerCompany[] = "Varlume Software Inc.";
@@ -132,9 +166,13 @@ sim::ProgramHandler Companion(const std::string& kind) {
   };
 }
 
-// Wine's prefix as a 64-bit program sees it.
-void SetUpLikeWine(std::map<std::string, DWORD>* running) {
-  sim::Reset(sim::Windows::Win7, true, true);
+// Wine's prefix as the tool sees it: 64-bit Wine and the 64-bit build, or
+// 32-bit Wine (Windows 7, not under WOW64) and the 32-bit build. The ANSI code
+// page of 32-bit Wine (1252) plays no part: the tool writes its code page 932
+// bytes unchanged and names only ASCII paths of its own.
+void SetUpLikeWine(int bits, std::map<std::string, DWORD>* running) {
+  sim::Reset(sim::Windows::Win7, bits == 64, bits == 64);
+  if (bits == 32) sim::SetCatalog(WineCatalog());
   sim::SetConsole(false);
   sim::SetSystemDirs(Folders().at("WinDir"), Folders().at("SystemDir"));
   sim::SetSpecialFolder(CSIDL_COMMON_APPDATA, Folders().at("ProgramData"));
@@ -143,9 +181,14 @@ void SetUpLikeWine(std::map<std::string, DWORD>* running) {
   sim::SetSpecialFolder(CSIDL_PROGRAMS, "C:\\users\\root\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs");
   sim::MkDir(Folders().at("ToolDir"));
   sim::SetCurrentDir(Folders().at("CurrentDir"));
-  for (const char* name : kWineProcesses) {
+  auto start = [running](const char* name) {
     std::string path = Folders().at("SystemDir") + "\\" + name;
     (*running)[path] = sim::AddProcess(path);
+  };
+  if (bits == 32) {
+    for (const char* name : kWine32Processes) start(name);
+  } else {
+    for (const char* name : kWineProcesses) start(name);
   }
 }
 
@@ -163,10 +206,12 @@ std::string ScenarioItem::Joined() const {
   return r;
 }
 
-Scenario ParseScenario(const std::string& path) {
+Scenario ParseScenario(const std::string& path, int bits) {
   std::ifstream in(path);
   if (!in) throw std::runtime_error("cannot read " + path);
   Scenario s;
+  s.bits = bits;
+  const std::string this_build = std::to_string(bits) + "-bit";
   s.runs.emplace_back();
   size_t slash = path.rfind('/');
   s.name = path.substr(slash + 1, path.size() - slash - 5);
@@ -177,6 +222,12 @@ Scenario ParseScenario(const std::string& path) {
     size_t sp = line.find(' ');
     std::string word = line.substr(0, sp);
     std::string rest = sp == std::string::npos ? "" : line.substr(sp + 1);
+    if (word == "32-bit" || word == "64-bit") {
+      if (word != this_build) continue;
+      sp = rest.find(' ');
+      word = rest.substr(0, sp);
+      rest = sp == std::string::npos ? "" : rest.substr(sp + 1);
+    }
     std::string kind = rest.substr(0, rest.find(' '));
     std::string fields = rest.find(' ') == std::string::npos ? "" : rest.substr(rest.find(' ') + 1);
     if (word == "title") s.title = rest;
@@ -205,7 +256,7 @@ Scenario ParseScenario(const std::string& path) {
 ScenarioResult RunScenarioOnHost(const Scenario& s) {
   ScenarioResult r;
   std::map<std::string, DWORD> programs;
-  SetUpLikeWine(&programs);
+  SetUpLikeWine(s.bits, &programs);
   for (const ScenarioItem& p : s.plants) {
     const std::string& a = p.fields.at(0);
     if (p.kind == "key") sim::RegCreate(a);

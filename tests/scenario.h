@@ -24,6 +24,7 @@ struct ScenarioRun {
 
 struct Scenario {
   std::string name;
+  int bits = 64;  // the build it was read for: 32 or 64
   std::string title;
   std::string companion = "none";
   std::vector<ScenarioItem> plants;
@@ -35,7 +36,9 @@ struct Scenario {
   std::string Output() const;  // every run's output in order
 };
 
-Scenario ParseScenario(const std::string& path);
+// Reads the scenario as the build of that many bits runs it: a line that
+// starts with "32-bit" or "64-bit" belongs to that build only.
+Scenario ParseScenario(const std::string& path, int bits = 64);
 
 struct ScenarioResult {
   std::vector<int> exit_codes;  // one per run
@@ -44,6 +47,7 @@ struct ScenarioResult {
   std::vector<std::string> state_lines;
 };
 
-// Sets up the simulated Windows like a new 64-bit Wine prefix, plants the
-// scenario and runs the tool.
+// Sets up the simulated Windows like a new Wine prefix of the scenario's build
+// (64-bit Wine and the 64-bit tool, or 32-bit Wine and the 32-bit tool),
+// plants the scenario and runs the tool.
 ScenarioResult RunScenarioOnHost(const Scenario& s);

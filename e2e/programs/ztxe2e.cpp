@@ -3,8 +3,9 @@
 //   key PATH | value PATH|NAME[|TEXT] | dir PATH | file PATH | process PATH
 //   readonly PATH (a file with the read-only attribute)
 //   deny-delete PATH (a folder whose access list denies Everyone deletion)
-// PATH of keys starts with HKLM\ or HKCU\. "hold PATH" keeps a file open
-// without sharing until the program is ended.
+// PATH of keys starts with HKLM\ or HKCU\. "hold PATH [READY]" keeps a file
+// open without sharing until the program is ended; once it holds the file it
+// makes the file READY.
 #include <windows.h>
 #include <psapi.h>
 #include <sddl.h>
@@ -146,13 +147,17 @@ int Check(char** parts, int n, const char* kind) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && strcmp(argv[1], "hold") == 0) {
+  if ((argc == 3 || argc == 4) && strcmp(argv[1], "hold") == 0) {
     HANDLE h = CreateFileA(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return 1;
+    if (argc == 4) {
+      HANDLE ready = CreateFileA(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (ready != INVALID_HANDLE_VALUE) CloseHandle(ready);
+    }
     for (;;) Sleep(1000);
   }
   if (argc != 3 || (strcmp(argv[1], "plant") != 0 && strcmp(argv[1], "check") != 0)) {
-    fprintf(stderr, "usage: ztxe2e plant|check PLAN | hold FILE\n");
+    fprintf(stderr, "usage: ztxe2e plant|check PLAN | hold FILE [READY]\n");
     return 2;
   }
   bool plant = strcmp(argv[1], "plant") == 0;

@@ -1,0 +1,649 @@
+#!/usr/bin/env python3
+"""Runs end-to-end scenarios with the shipped 32-bit build of the tool under
+32-bit Wine, on an emulated i386 (qemu-user through binfmt_misc).
+
+Every emulated Wine process spends about a minute of CPU before its program
+starts, so the harness starts as few as it can:
+- The template prefix is booted once and trimmed: Windows 7 is written into
+  its registry (as `winecfg -v win7` would), the start-up services the tool
+  never calls on are set to start on demand, and the desktop menu builder is
+  taken out of RunServices (each would be one more emulated process in every
+  copy of the prefix).
+- Registry keys and values, folders and files are planted by writing the
+  copied prefix's hive files and drive_c while no wine server runs; only
+  running programs and files held open need a process of their own.
+- Each run of the tool starts with its standard input held back, so its
+  start-up overlaps the start-up of the planted programs (or the run before
+  it); the answer goes in once they are up. The tool reads nothing of the
+  machine before its answer, except the Windows version and kind.
+- What is left is read from the outside: processes from the host's process
+  table, registry keys and values from the hive files that the wine server
+  saves when it ends, files from drive_c.
+
+A scenario that cannot finish because the emulation failed (the wine server
+died, a process never started) is reported as such, not as a fault of the
+tool.
+"""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import scenario as scn  # noqa: E402
+import wine_run  # noqa: E402
+
+WINE = "/usr/lib/wine/wine"
+SERVER = "/usr/lib/wine/wineserver"
+BOOT_TIMEOUT = 3600
+START_TIMEOUT = 900     # planted programs up and the tool's banner printed
+RUN_TIMEOUT = 600       # one run, from its answer to its end
+SHUTDOWN_TIMEOUT = 300
+
+# Services that start with every new wine server (the event log, the mount
+# manager, the NDIS and NSI drivers, plug and play): each is an emulated
+# process of a minute or more, and the tool calls on none of them. The
+# template has them start on demand instead.
+AUTO_START = 2
+DEMAND_START = 3
+
+
+# What `winecfg -v win7` writes (taken from a 64-bit prefix set that way).
+WIN7_REGISTRY = r'''
+[Software\\Microsoft\\Windows NT\\CurrentVersion]
+"CSDVersion"="Service Pack 1"
+"CurrentBuild"="7601"
+"CurrentBuildNumber"="7601"
+"CurrentMajorVersionNumber"=dword:00000006
+"CurrentMinorVersionNumber"=dword:00000001
+"CurrentVersion"="6.1"
+"ProductName"="Microsoft Windows 7"
+
+[System\\CurrentControlSet\\Control\\Windows]
+"CSDVersion"=dword:00000100
+
+[System\\CurrentControlSet\\Control\\ProductOptions]
+"ProductType"="WinNT"
+'''
+
+
+class EmulationFailed(Exception):
+    """The emulated Wine, not the tool, failed."""
+
+
+def env32(prefix):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all", WINELOADER=WINE,
+               WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=")
+    env.pop("DISPLAY", None)
+    return env
+
+
+def missing_setup():
+    """What the machine lacks for the 32-bit runs, as sentences."""
+    lacks = []
+    if not os.path.exists(WINE):
+        lacks.append("32-bit Wine (wine32:i386) is not installed")
+    try:
+        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as f:
+            if "enabled" not in f.read():
+                lacks.append("the binfmt_misc entry qemu-i386 is disabled")
+    except OSError:
+        lacks.append("no binfmt_misc entry runs i386 programs through qemu-i386-static")
+    return lacks
+
+
+# ---------------------------------------------------------------- processes
+
+def prefix_processes(prefix):
+    """Live host processes of this prefix: (pid, command line)."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    continue
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if f"WINEPREFIX={prefix}".encode() not in f.read().split(b"\0"):
+                    continue
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                found.append((int(entry), f.read().replace(b"\0", b" ").decode(errors="replace")))
+        except (OSError, IndexError):
+            continue
+    return found
+
+
+def server_pid(prefix):
+    for pid, cmdline in prefix_processes(prefix):
+        if "wineserver" in cmdline.split(" ")[0]:
+            return pid
+    return None
+
+
+def program_running(prefix, win_path):
+    """Whether a Windows program of that path runs in the prefix. The host
+    command line of an emulated Wine process is qemu, the loader (twice) and
+    the Windows command line; Wine starts its own programs by full path too."""
+    want = win_path.lower()
+    for _, cmdline in prefix_processes(prefix):
+        rest = cmdline.partition(f"{WINE} {WINE} ")[2].strip().lower()
+        if rest == want or rest.startswith(want + " "):
+            return True
+    return False
+
+
+def stop_prefix(prefix):
+    """Ends every process of the prefix and waits for the wine server to save
+    the registry and end. Gives False when it had to be killed."""
+    env = env32(prefix)
+    # With no program of its own left, the server ends the services and then
+    # itself, saving the hives.
+    try:
+        subprocess.run([SERVER, "-w"], env=env, timeout=SHUTDOWN_TIMEOUT)
+        return True
+    except subprocess.TimeoutExpired:
+        pass
+    # SIGTERM makes the server save the registry before it ends.
+    subprocess.run([SERVER, "-k15"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        subprocess.run([SERVER, "-w"], env=env, timeout=60)
+    except subprocess.TimeoutExpired:
+        subprocess.run([SERVER, "-k9"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for pid, _ in prefix_processes(prefix):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except OSError:
+            pass
+    return False
+
+
+# ---------------------------------------------------------------- files
+
+def host_path(prefix, win_path, create_parents=False):
+    """The host path of a C: path, each part matched without regard to case
+    (Wine looks names up that way); missing parts keep the given spelling."""
+    assert win_path[1:3] == ":\\", win_path
+    path = os.path.join(prefix, "drive_c")
+    parts = [p for p in win_path[3:].split("\\") if p]
+    for i, part in enumerate(parts):
+        match = None
+        if os.path.isdir(path):
+            match = next((n for n in os.listdir(path) if n.lower() == part.lower()), None)
+        path = os.path.join(path, match or part)
+        if create_parents and i < len(parts) - 1 and match is None:
+            os.makedirs(path, exist_ok=True)
+    return path
+
+
+def plant_file(prefix, win_path, readonly=False):
+    target = host_path(prefix, win_path, create_parents=True)
+    with open(target, "wb") as f:
+        f.write(b"ztx")
+    if readonly:
+        # Wine reports a file without write bits as read-only and refuses to
+        # delete it, as Windows does with the attribute.
+        os.chmod(target, 0o444)
+
+
+def plant_dir(prefix, win_path):
+    os.makedirs(host_path(prefix, win_path, create_parents=True), exist_ok=True)
+
+
+# ---------------------------------------------------------------- registry
+
+def reg_escape(text, quote):
+    out = []
+    for ch in text:
+        code = ord(ch)
+        if code > 127:
+            out.append(f"\\x{code:04x}")
+        elif ch == "\\" or ch in quote:
+            out.append("\\" + ch)
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
+def reg_unescape(text):
+    out = []
+    i = 0
+    while i < len(text):
+        ch = text[i]
+        if ch == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            if nxt == "x":
+                m = re.match(r"[0-9a-fA-F]{1,4}", text[i + 2:])
+                if m:
+                    out.append(chr(int(m.group(0), 16)))
+                    i += 2 + len(m.group(0))
+                    continue
+            out.append({"n": "\n", "r": "\r", "t": "\t", "0": "\0"}.get(nxt, nxt))
+            i += 2
+            continue
+        out.append(ch)
+        i += 1
+    return "".join(out)
+
+
+def hive_of(reg_path):
+    """(hive file, key path inside it) of an HKLM\\ or HKCU\\ path."""
+    root, _, rest = reg_path.partition("\\")
+    if root == "HKLM":
+        return "system.reg", rest
+    if root == "HKCU":
+        return "user.reg", rest
+    raise ValueError(f"cannot plant {reg_path}: only HKLM and HKCU")
+
+
+def append_registry(prefix, text_by_hive):
+    for hive, text in text_by_hive.items():
+        with open(os.path.join(prefix, hive), "a", encoding="utf-8") as f:
+            f.write(text)
+
+
+def plant_registry(prefix, plants):
+    text = {}
+    for kind, fields in plants:
+        hive, key = hive_of(fields[0])
+        section = f"\n[{reg_escape(key, '[]')}] 0\n"
+        if kind == "value":
+            data = fields[2] if len(fields) > 2 else ""
+            section += f'"{reg_escape(fields[1], chr(34))}"="{reg_escape(data, chr(34))}"\n'
+        text[hive] = text.get(hive, "") + section
+    append_registry(prefix, text)
+
+
+def read_hive(path):
+    """{key path in lower case: set of value names in lower case}."""
+    keys = {}
+    current = None
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            if line.startswith("["):
+                end = line.rfind("]")
+                name = reg_unescape(line[1:end]).lower()
+                current = keys.setdefault(name, set())
+            elif current is not None and line.startswith('"'):
+                m = re.match(r'"((?:[^"\\]|\\.)*)"=', line)
+                if m:
+                    current.add(reg_unescape(m.group(1)).lower())
+            elif current is not None and line.startswith("@="):
+                current.add("")
+    # A key listed only through its subkeys exists too.
+    for name in list(keys):
+        parts = name.split("\\")
+        for i in range(1, len(parts)):
+            keys.setdefault("\\".join(parts[:i]), set())
+    return keys
+
+
+# ---------------------------------------------------------------- template
+
+def template_prefix(work, log):
+    """The booted and trimmed 32-bit prefix, made once and kept while it is
+    there (boot it again by deleting it)."""
+    template = os.path.join(work, "template")
+    ready = os.path.join(template, "ztx-template-ready")
+    if os.path.exists(ready):
+        return template, None
+    shutil.rmtree(template, ignore_errors=True)
+    os.makedirs(template)
+    started = time.monotonic()
+    env = env32(template)
+    boot_log = os.path.join(work, "wineboot.log")
+    with open(boot_log, "w") as out:
+        # The first process gives up waiting for the boot after five minutes
+        # while the boot goes on in the background: wait for the server.
+        try:
+            subprocess.run([WINE, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=out,
+                           stderr=out, timeout=BOOT_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            pass
+    wait_for_boot(template, boot_log, started)
+    if not os.path.exists(os.path.join(template, "system.reg")):
+        raise EmulationFailed("the prefix boot left no registry (see wineboot.log)")
+    trim_template(template)
+    open(ready, "w").close()
+    seconds = time.monotonic() - started
+    log(f"booted the 32-bit template prefix in {seconds / 60:.1f} min")
+    return template, seconds
+
+
+def auto_start_services(system_reg):
+    """Names of the services that start with the wine server."""
+    names = []
+    current = None
+    prefix = "[system\\\\currentcontrolset\\\\services\\\\"
+    with open(system_reg, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            if line.startswith("["):
+                head = line[:line.rfind("]") + 1]
+                name = head[len(prefix):-1] if head.lower().startswith(prefix) else ""
+                current = name if name and "\\" not in name else None
+            elif current and line.lower().startswith('"start"=dword:'):
+                if int(line.split(":", 1)[1], 16) == AUTO_START:
+                    names.append(current)
+    return names
+
+
+def installed(template):
+    """Whether the hives hold the whole installation: the services that the
+    last section of wine.inf writes are there."""
+    hive = read_hive(os.path.join(template, "system.reg"))
+    return all(f"system\\currentcontrolset\\services\\{name}" in hive for name in ("plugplay", "rpcss"))
+
+
+def wait_for_boot(template, boot_log, started):
+    """Waits until the wine server of the boot has ended. A process that
+    crashes under emulation (qemu 7.2 now and then) tries to start the
+    debugger and spins, and the boot waits for it for ever; once the log tells
+    of such a crash and the hives, which the server saves every half minute,
+    have stood still for five minutes, the boot's processes are ended, and the
+    prefix is kept when the hives hold the whole installation."""
+    env = env32(template)
+    hives = [os.path.join(template, n) for n in ("system.reg", "user.reg")]
+    while server_pid(template) is not None:
+        if time.monotonic() - started > BOOT_TIMEOUT:
+            stop_prefix(template)
+            raise EmulationFailed(f"the prefix boot did not end within {BOOT_TIMEOUT} s")
+        with open(boot_log, errors="replace") as f:
+            crashed = "starting debugger" in f.read()
+        newest = max((os.path.getmtime(h) for h in hives if os.path.exists(h)), default=time.time())
+        if crashed and time.time() - newest > 300:
+            subprocess.run([SERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stop_prefix(template)
+            if not installed(template):
+                raise EmulationFailed("a process of the prefix boot crashed under emulation before the "
+                                      "installation was written (see wineboot.log)")
+            break
+        time.sleep(15)
+
+
+def drop_value(hive_file, key, name):
+    """Removes a value line from a hive file while no server runs."""
+    with open(hive_file, encoding="utf-8", errors="surrogateescape") as f:
+        lines = f.readlines()
+    section = None
+    kept = []
+    for line in lines:
+        if line.startswith("["):
+            section = reg_unescape(line[1:line.rfind("]")]).lower()
+        elif section == key.lower() and line.lower().startswith(f'"{name.lower()}"='):
+            continue
+        kept.append(line)
+    with open(hive_file, "w", encoding="utf-8", errors="surrogateescape") as f:
+        f.writelines(kept)
+
+
+def trim_template(template):
+    system_reg = os.path.join(template, "system.reg")
+    # Every new wine server runs RunServices, where the prefix starts the
+    # desktop menu builder: one more emulated process that makes menu entries.
+    drop_value(system_reg, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", "winemenubuilder")
+    text = WIN7_REGISTRY
+    for name in auto_start_services(system_reg):
+        text += f'\n[System\\\\CurrentControlSet\\\\Services\\\\{name}]\n"Start"=dword:{DEMAND_START:08x}\n'
+    append_registry(template, {"system.reg": text})
+
+
+def fresh_prefix(template, work, name):
+    prefix = tempfile.mkdtemp(prefix=f"ztx32-{name}-", dir=work)
+    os.rmdir(prefix)
+    shutil.copytree(template, prefix, symlinks=True)
+    return prefix
+
+
+# ---------------------------------------------------------------- one scenario
+
+def wait_for_programs(started, deadline):
+    """Waits until every started program has made its file."""
+    for process, marker, what in started:
+        while not os.path.exists(marker):
+            if process.poll() is not None:
+                raise EmulationFailed(f"{what} ended before it was up (exit code {process.returncode})")
+            if time.monotonic() > deadline:
+                raise EmulationFailed(f"{what} did not start within {START_TIMEOUT} s")
+            time.sleep(2)
+
+
+def see_programs(s, prefix, env, work):
+    """Whether a Windows program in the prefix sees the planted programs with
+    their paths, as the process step needs: ztxe2e.exe looks them up with
+    EnumProcesses, OpenProcess and GetModuleFileNameExA. Under qemu-user a
+    32-bit program has been seen to find no other program by path at all
+    (not even services.exe); then no program could tell the product's
+    programs, and the emulation, not the tool, is at fault."""
+    paths = [fields[0] for kind, fields in s.plants if kind == "program"]
+    if not paths:
+        return
+    with open(host_path(prefix, "C:\\ztx-see.txt"), "w", encoding="cp932") as f:
+        f.write("".join(f"process {p}\n" for p in paths))
+    try:
+        seen = subprocess.run([WINE, "C:\\ztxe2e.exe", "check", "C:\\ztx-see.txt"], env=env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=START_TIMEOUT).stdout.split()
+    except subprocess.TimeoutExpired:
+        raise EmulationFailed(f"the process check did not end within {START_TIMEOUT} s")
+    if seen != [b"1"] * len(paths):
+        raise EmulationFailed("a Windows program here does not see the planted programs by path "
+                              "(EnumProcesses, OpenProcess and GetModuleFileNameExA in ztxe2e.exe find "
+                              f"{seen.count(b'1')} of {len(paths)} running): under qemu-user a 32-bit "
+                              "program finds no other program by path, so no tool can tell the "
+                              "product's programs here")
+
+
+def run_scenario(s, build, build64, results, work):
+    """Runs one scenario; gives (problems, seconds). Raises EmulationFailed."""
+    e2e_bin = os.path.join(build, "e2e")
+    template, _ = template_prefix(work, print)
+    started = time.monotonic()
+    prefix = fresh_prefix(template, work, s.name)
+    background = []
+    tools = []
+    try:
+        env = env32(prefix)
+        reg = [(k, f) for k, f in s.plants if k in ("key", "value")]
+        plant_registry(prefix, reg)
+        for kind, fields in s.plants:
+            if kind == "dir":
+                plant_dir(prefix, fields[0])
+            elif kind in ("file", "open"):
+                plant_file(prefix, fields[0])
+            elif kind == "readonly":
+                plant_file(prefix, fields[0], readonly=True)
+            elif kind == "deny-delete":
+                raise ValueError(f"{s.name}: deny-delete cannot be planted without a Wine process "
+                                 "that sets the access list")
+        tool_dir = host_path(prefix, scn.WINE_FOLDERS["ToolDir"], create_parents=True)
+        cur_dir = host_path(prefix, scn.WINE_FOLDERS["CurrentDir"], create_parents=True)
+        os.makedirs(tool_dir, exist_ok=True)
+        os.makedirs(cur_dir, exist_ok=True)
+        shutil.copy(os.path.join(build, "ZTXCleanUp.exe"), tool_dir)
+        # The product's companion is a 64-bit program; the 32-bit tool starts
+        # it only on 64-bit Windows, so here it must stay unstarted.
+        if s.companion == "real" and os.path.exists(os.path.join(build64, "ztxins64.exe")):
+            shutil.copy(os.path.join(build64, "ztxins64.exe"), cur_dir)
+        elif s.companion in ("stub", "stub-fail"):
+            shutil.copy(os.path.join(e2e_bin, f"companion_{s.companion.replace('-', '_')}.exe"),
+                        os.path.join(cur_dir, "ztxins64.exe"))
+        helper = host_path(prefix, "C:\\ztxe2e.exe")
+        shutil.copy(os.path.join(e2e_bin, "ztxe2e.exe"), helper)
+
+        # Everything that has to run before the answer, and the first run of
+        # the tool, start together.
+        waiting = []
+        for number, (kind, fields) in enumerate(s.plants):
+            if kind not in ("program", "open"):
+                continue
+            marker = f"C:\\ztx-started-{number}"
+            if kind == "program":
+                target = host_path(prefix, fields[0], create_parents=True)
+                shutil.copy(os.path.join(e2e_bin, f"idle_{fields[1]}.exe"), target)
+                args = [WINE, fields[0], marker]
+                what = f"the program {fields[0]}"
+            else:
+                args = [WINE, "C:\\ztxe2e.exe", "hold", fields[0], marker]
+                what = f"the program that holds {fields[0]} open"
+            background.append(subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            waiting.append((background[-1], host_path(prefix, marker), what))
+
+        codes = []
+        outputs = []
+        hung = False
+        deadline = time.monotonic() + START_TIMEOUT
+
+        def start_tool(number):
+            out_file = os.path.join(work, f"{s.name}.{number}.out")
+            err_file = os.path.join(work, f"{s.name}.{number}.err")
+            with open(out_file, "wb") as fout, open(err_file, "wb") as ferr:
+                p = subprocess.Popen([WINE, scn.WINE_FOLDERS["ToolDir"] + r"\ZTXCleanUp.exe"], env=env,
+                                     cwd=cur_dir, stdin=subprocess.PIPE, stdout=fout, stderr=ferr)
+            return p, out_file
+
+        tools.append(start_tool(1))
+        wait_for_programs(waiting, deadline)
+        see_programs(s, prefix, env, work)
+        for number, run in enumerate(s.runs, 1):
+            process, out_file = tools[-1]
+            # The banner shows that the tool is up; only then is the machine
+            # as the scenario wants it for the answer.
+            while os.path.getsize(out_file) == 0:
+                if process.poll() is not None:
+                    break
+                if time.monotonic() > deadline:
+                    raise EmulationFailed(f"run {number} of the tool printed nothing within "
+                                          f"{START_TIMEOUT} s")
+                time.sleep(1)
+            if number < len(s.runs):
+                # The next run starts while this one works; it is only given
+                # its answer once this one has ended.
+                tools.append(start_tool(number + 1))
+            try:
+                process.stdin.write(run.input.encode("cp932"))
+                process.stdin.close()
+            except BrokenPipeError:
+                pass
+            try:
+                codes.append(process.wait(timeout=RUN_TIMEOUT))
+            except subprocess.TimeoutExpired:
+                if server_pid(prefix) is None:
+                    raise EmulationFailed(f"the wine server ended during run {number}; the tool hung")
+                hung = True
+            with open(out_file, "rb") as f:
+                # The C runtime writes each "\n" of a text-mode stream as "\r\n".
+                outputs.append(f.read().replace(b"\r\n", b"\n"))
+            if hung:
+                break
+            deadline = time.monotonic() + START_TIMEOUT
+        for p, _ in tools[len(codes):]:
+            p.kill()
+
+        # Processes are read while the machine still runs; registry and files
+        # once the server has saved the hives and ended.
+        present = []
+        process_state = {}
+        for fate, kind, fields in s.checks:
+            if kind == "process":
+                process_state[fields[0]] = program_running(prefix, fields[0])
+        for p in background:
+            p.kill()
+        if not stop_prefix(prefix):
+            raise EmulationFailed("the wine server did not end by itself after the runs")
+        system = read_hive(os.path.join(prefix, "system.reg"))
+        user = read_hive(os.path.join(prefix, "user.reg"))
+        for fate, kind, fields in s.checks:
+            if kind == "process":
+                there = process_state[fields[0]]
+            elif kind in ("key", "value"):
+                hive_file, key = hive_of(fields[0])
+                keys = system if hive_file == "system.reg" else user
+                there = key.lower() in keys and (kind == "key" or fields[1].lower() in keys[key.lower()])
+            else:
+                there = os.path.lexists(host_path(prefix, fields[0]))
+            present.append("1" if there else "0")
+        seconds = time.monotonic() - started
+    finally:
+        for p in background + [t[0] for t in tools]:
+            if p.poll() is None:
+                p.kill()
+        if server_pid(prefix) is not None:
+            stop_prefix(prefix)
+        shutil.rmtree(prefix, ignore_errors=True)
+
+    problems = wine_run.judge(s, codes, b"".join(outputs), present, hung, results)
+    if hung:
+        problems.insert(0, f"the tool did not end within {RUN_TIMEOUT} s of its answer")
+    return problems, seconds
+
+
+def main():
+    import argparse
+    import agree
+
+    ap = argparse.ArgumentParser(description="32-bit scenarios under emulated 32-bit Wine")
+    ap.add_argument("--build", default="build/win32", help="the 32-bit build (tool and helper programs)")
+    ap.add_argument("--build64", default="build/win64", help="where the 64-bit companion lies")
+    ap.add_argument("--results", default="build/scenario-results-32")
+    ap.add_argument("--work", default="build/wine32", help="template prefix and scratch prefixes")
+    ap.add_argument("--boot-only", action="store_true", help="boot the template prefix and stop")
+    ap.add_argument("scenarios", nargs="*")
+    args = ap.parse_args()
+    lacks = missing_setup()
+    if lacks:
+        print("cannot run 32-bit Wine: " + "; ".join(lacks) + " (scripts/test32.sh sets it up as root)")
+        return 2
+    work = os.path.abspath(args.work)
+    results = os.path.abspath(args.results)
+    os.makedirs(work, exist_ok=True)
+    os.makedirs(results, exist_ok=True)
+    begun = time.monotonic()
+    try:
+        _, boot = template_prefix(work, print)
+    except EmulationFailed as e:
+        print(f"EMUL the template prefix: the emulation failed: {e}")
+        print(f"0 passed, {len(args.scenarios)} failed")
+        return 1
+    if boot is None:
+        print("reusing the booted 32-bit template prefix (delete build/wine32/template to boot anew)")
+    if args.boot_only:
+        return 0
+    passed = failed = 0
+    for path in args.scenarios:
+        s = scn.parse(path, 32)
+        try:
+            problems, seconds = run_scenario(s, os.path.abspath(args.build), os.path.abspath(args.build64),
+                                             results, work)
+        except EmulationFailed as e:
+            failed += 1
+            print(f"EMUL {s.name}: the emulation failed, not the tool: {e}")
+            continue
+        verdict, details = agree.compare(s, results)
+        line = f"{s.name} ({seconds / 60:.1f} min)"
+        if verdict != "agrees":
+            problems += [f"with the simulated 32-bit Windows 7: {verdict}"] + details
+        if problems:
+            failed += 1
+            print(f"FAIL {line}")
+            for p in problems:
+                print(f"     {p}")
+        else:
+            passed += 1
+            known = [f"{d.kind} {'|'.join(d.fields)}" for d in s.differs]
+            note = f"; known Wine differences left out: {'; '.join(known)}" if known else ""
+            print(f"ok   {line}: as expected, and agrees with the simulated 32-bit Windows 7{note}")
+        sys.stdout.flush()
+    total = time.monotonic() - begun
+    print(f"wine32: {total / 60:.1f} min in all" + (f", {boot / 60:.1f} min of it booting the template" if boot else ""))
+    print(f"{passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
