@@ -13,7 +13,15 @@ import sys
 import pefile  # Debian package python3-pefile
 
 SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SOURCE_DIRS = ["common", "driver", "files", "lsp", "process", "registry", "companion"]
+# Every folder of the product's code is scanned: all top-level folders but
+# the test equipment and the build outputs, so a new or moved folder cannot
+# slip past the scan.
+NOT_PRODUCT = {"build", "dist", "docs", "e2e", "scripts", "simwin", "tests", "tools", "res", "cmake"}
+
+
+def source_dirs(root):
+    return sorted(d for d in os.listdir(root)
+                  if os.path.isdir(os.path.join(root, d)) and not d.startswith(".") and d not in NOT_PRODUCT)
 
 # Looked up by name at run time: older Windows lacks them, so importing one
 # would stop the tool from loading there. The sources are scanned for more
@@ -49,7 +57,7 @@ def names_bound_in_text(text):
 def names_bound_in_sources(root=SOURCE_ROOT):
     """Entry-point names the sources look up by name, with the first file that does."""
     found = {}
-    for folder in SOURCE_DIRS:
+    for folder in source_dirs(root):
         for dirpath, _, files in os.walk(os.path.join(root, folder)):
             for f in sorted(files):
                 if f.endswith((".cpp", ".h")):
