@@ -18,6 +18,21 @@
 
 namespace {
 
+// Characters of the Basic Multilingual Plane only: catalog names are UTF-16
+// without surrogate pairs.
+void AppendUtf8(std::string* out, unsigned cp) {
+  if (cp < 0x80) {
+    *out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out += static_cast<char>(0xC0 | (cp >> 6));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out += static_cast<char>(0xE0 | (cp >> 12));
+    *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 struct Json {
   enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
   double number = 0;
@@ -134,16 +149,7 @@ class Reader {
             if (!isxdigit(static_cast<unsigned char>(h))) Fail("bad \\u escape");
             cp = cp * 16 + static_cast<unsigned>(isdigit(static_cast<unsigned char>(h)) ? h - '0' : (tolower(h) - 'a' + 10));
           }
-          if (cp < 0x80) {
-            out += static_cast<char>(cp);
-          } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-          } else {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-          }
+          AppendUtf8(&out, cp);
           break;
         }
         default: Fail("bad escape");
@@ -234,17 +240,7 @@ void Load(const Json& doc) {
 std::string Utf8(const std::u16string& s) {
   std::string out;
   for (char16_t c : s) {
-    unsigned cp = c;
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    AppendUtf8(&out, c);
   }
   return out;
 }
