@@ -642,6 +642,7 @@ def main():
     ap.add_argument("--results", default="build/scenario-results-32")
     ap.add_argument("--work", default="build/wine32", help="template prefix and scratch prefixes")
     ap.add_argument("--boot-only", action="store_true", help="boot the template prefix and stop")
+    ap.add_argument("--begun", type=int, help="when the whole command began (seconds since 1970)")
     ap.add_argument("scenarios", nargs="*")
     args = ap.parse_args()
     lacks = missing_setup()
@@ -665,6 +666,7 @@ def main():
     if args.boot_only:
         return 0
     passed = failed = 0
+    agreement = {"agrees": 0, "differs": 0, "missing": 0}
     for path in args.scenarios:
         s = scn.parse(path, 32)
         # A Wine process under qemu-user now and then hangs or crashes on its
@@ -683,10 +685,12 @@ def main():
                     break
         if len(emulation_failures) == EMULATION_TRIES:
             failed += 1
+            agreement["missing"] += 1
             print(f"EMUL {s.name}: the emulation failed, not the tool, {EMULATION_TRIES} times: "
                   + " / ".join(emulation_failures))
             continue
         verdict, details = agree.compare(s, results)
+        agreement[verdict] += 1
         line = f"{s.name} ({seconds / 60:.1f} min)"
         if verdict != "agrees":
             problems += [f"with the simulated 32-bit Windows 7: {verdict}"] + details
@@ -707,6 +711,11 @@ def main():
         sys.stdout.flush()
     total = time.monotonic() - begun
     print(f"wine32: {total / 60:.1f} min in all" + (f", {boot / 60:.1f} min of it booting the template" if boot else ""))
+    print(f"agreement with the simulated 32-bit Windows 7: {agreement['agrees']} agree, "
+          f"{agreement['differs']} differ, {agreement['missing']} not run on both")
+    if args.begun:
+        took = int(time.time() - args.begun)
+        print(f"whole command: {took // 60} min {took % 60} s")
     print(f"{passed} passed, {failed} failed")
     return 0 if failed == 0 else 1
 

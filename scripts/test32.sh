@@ -118,7 +118,5 @@ build/host/tests/ztx_tests --gtest_filter='All/Scenarios32.*' --gtest_brief=1 >b
 echo "== the shipped 32-bit exe under 32-bit Wine on an emulated i386, one scenario at a time"
 status=0
 in_namespace /usr/bin/python3 e2e/wine32.py --build build/win32 --build64 build/win64 --results build/scenario-results-32 \
-  --work build/wine32 "${scenarios[@]}" || status=1
-took=$(( $(date +%s) - begun ))
-echo "whole command: $(( took / 60 )) min $(( took % 60 )) s"
+  --work build/wine32 --begun "$begun" "${scenarios[@]}" || status=1
 exit $status
