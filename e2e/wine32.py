@@ -200,12 +200,18 @@ def stop_prefix(prefix):
     command lines of the programs that were still there when it was killed."""
     env = env32(prefix)
     # With no program of its own left, the server ends the services and then
-    # itself, saving the hives.
-    try:
-        subprocess.run([SERVER, "-w"], env=env, timeout=SHUTDOWN_TIMEOUT)
+    # itself, saving the hives. A program that crashed under emulation has
+    # started the debugger, which waits for ever: no use waiting then.
+    waiter = subprocess.Popen([SERVER, "-w"], env=env)
+    deadline = time.monotonic() + SHUTDOWN_TIMEOUT
+    while waiter.poll() is None and time.monotonic() < deadline:
+        if any("winedbg" in cmd for _, cmd in prefix_processes(prefix)):
+            break
+        time.sleep(0.5)
+    if waiter.poll() is not None:
         return None
-    except subprocess.TimeoutExpired:
-        pass
+    waiter.kill()
+    waiter.wait()
     lingering = [cmd.partition(f"{WINE} {WINE} ")[2] or cmd
                  for _, cmd in prefix_processes(prefix) if "wineserver" not in cmd]
     # SIGTERM makes the server save the registry before it ends.
