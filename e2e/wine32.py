@@ -500,18 +500,11 @@ def run_scenario(s, build, build64, results, work):
                 # A Unix symbolic link: Wine reports it as a reparse point,
                 # as Windows does a junction or symbolic link.
                 os.symlink(host_path(prefix, fields[1]), host_path(prefix, fields[0], create_parents=True))
-        tool_dir = host_path(prefix, scn.WINE_FOLDERS["ToolDir"], create_parents=True)
         cur_dir = host_path(prefix, scn.WINE_FOLDERS["CurrentDir"], create_parents=True)
-        os.makedirs(tool_dir, exist_ok=True)
-        os.makedirs(cur_dir, exist_ok=True)
-        shutil.copy(os.path.join(build, "ZTXCleanUp.exe"), tool_dir)
         # The product's companion is a 64-bit program; the 32-bit tool starts
         # it only on 64-bit Windows, so here it must stay unstarted.
-        if s.companion == "real" and os.path.exists(os.path.join(build64, "ztxins64.exe")):
-            shutil.copy(os.path.join(build64, "ztxins64.exe"), cur_dir)
-        elif s.companion in ("stub", "stub-fail"):
-            shutil.copy(os.path.join(e2e_bin, f"companion_{s.companion.replace('-', '_')}.exe"),
-                        os.path.join(cur_dir, "ztxins64.exe"))
+        wine_run.place_tool(s, build, build64,
+                            host_path(prefix, scn.WINE_FOLDERS["ToolDir"], create_parents=True), cur_dir)
         helper = host_path(prefix, "C:\\ztxe2e.exe")
         shutil.copy(os.path.join(e2e_bin, "ztxe2e.exe"), helper)
         # An access list is set by a Windows program (after the hives and

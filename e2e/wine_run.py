@@ -94,6 +94,21 @@ def plan_line(kind, fields):
     return f"{kind} {'|'.join(fields)}\n"
 
 
+def place_tool(s, build, companion_build, tool_dir, cur_dir):
+    """Puts the tool of `build` in its folder and, as the scenario says, the
+    companion of `companion_build` or one of the stand-ins of `build`/e2e in
+    the current folder, under the name the tool looks for."""
+    os.makedirs(tool_dir, exist_ok=True)
+    os.makedirs(cur_dir, exist_ok=True)
+    shutil.copy(os.path.join(build, "ZTXCleanUp.exe"), tool_dir)
+    companion = os.path.join(companion_build, "ztxins64.exe")
+    if s.companion == "real" and os.path.exists(companion):
+        shutil.copy(companion, cur_dir)
+    elif s.companion in ("stub", "stub-fail"):
+        shutil.copy(os.path.join(build, "e2e", f"companion_{s.companion.replace('-', '_')}.exe"),
+                    os.path.join(cur_dir, "ztxins64.exe"))
+
+
 def judge(s, codes, got, present, hung, results):
     """Compares one scenario's runs under Wine with what it expects, writes
     NAME.wine.out and NAME.wine.state for agree.py, and gives the problems
@@ -167,16 +182,8 @@ def run_scenario(s, build, results, show):
                 f.write(plan_line(kind, fields))
         before = run_wine(prefix, [helper, "check", r"C:\check.txt"], capture_output=True,
                           timeout=120).stdout.decode().split() if show else []
-        tool_dir = unix_path(prefix, scn.WINE_FOLDERS["ToolDir"])
         cur_dir = unix_path(prefix, scn.WINE_FOLDERS["CurrentDir"])
-        os.makedirs(tool_dir, exist_ok=True)
-        os.makedirs(cur_dir, exist_ok=True)
-        shutil.copy(os.path.join(build, "ZTXCleanUp.exe"), tool_dir)
-        if s.companion == "real" and os.path.exists(os.path.join(build, "ztxins64.exe")):
-            shutil.copy(os.path.join(build, "ztxins64.exe"), cur_dir)
-        elif s.companion in ("stub", "stub-fail"):
-            shutil.copy(os.path.join(e2e_bin, f"companion_{s.companion.replace('-', '_')}.exe"),
-                        os.path.join(cur_dir, "ztxins64.exe"))
+        place_tool(s, build, build, unix_path(prefix, scn.WINE_FOLDERS["ToolDir"]), cur_dir)
         got = b""
         outputs = []
         codes = []
