@@ -14,6 +14,9 @@ import os
 import re
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_dist_text  # noqa: E402
+
 LONGEST = 127  # bytes of one line, line end not counted
 DOTS = "....."
 
@@ -104,17 +107,10 @@ def problems_of(script_text, m):
 
 
 def main():
-    root = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    with open(os.path.join(root, "docs", "dist", "ztxrun.cmd"), encoding="utf-8", newline="") as f:
-        script = f.read()
-    with open(os.path.join(root, "console", "messages.cpp"), encoding="utf-8") as f:
-        m = messages(f.read())
+    script, messages_cpp = check_dist_text.read_sources("ztxrun.cmd")
     problems = ["the source has CR characters; build.sh adds them"] if "\r" in script else []
-    problems += problems_of(script, m)
-    for p in problems:
-        print(f"FAIL docs/dist/ztxrun.cmd: {p}")
-    print(f"ztxrun.cmd: {len(script.splitlines())} lines checked; {len(problems)} problems")
-    return 1 if problems else 0
+    problems += problems_of(script, messages(messages_cpp))
+    return check_dist_text.report("ztxrun.cmd", problems, f"ztxrun.cmd: {len(script.splitlines())} lines checked")
 
 
 if __name__ == "__main__":
