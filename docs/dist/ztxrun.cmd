@@ -15,7 +15,7 @@ rem at the end of this file, read with /G: as bytes, so the console code page
 rem plays no part (cmd decodes command lines with that code page). Every line
 rem of this file is one of those search strings: keep it without empty lines
 rem and every line under 128 bytes.
-setlocal
+setlocal enableextensions
 set "self=%~f0"
 set "out=%SystemRoot%\ZTXCleanUp.txt"
 if not "%~1"=="" set "out=%~f1"
