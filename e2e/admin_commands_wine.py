@@ -85,7 +85,8 @@ ALL_FILES = ("ZTXCleanUp.exe", "ztxins64.exe", "ztxrun.cmd")
 
 class Case:
     def __init__(self, label, lines, cwd, out_file, want_out, want_code, want_present, text_lines,
-                 folder=FOLDER, files=ALL_FILES, plant=True, hold=None, locale=None, want_stdout=None):
+                 folder=FOLDER, files=ALL_FILES, plant=True, hold=None, locale=None, want_stdout=None,
+                 findstr_fails=None):
         self.label = label
         self.lines = lines            # the batch file that runs the command(s)
         self.cwd = cwd                # its current folder (Windows path)
@@ -100,6 +101,7 @@ class Case:
         self.hold = hold              # a file held open during the run
         self.locale = locale          # LC_ALL for Wine: its code pages (ja_JP: 932 for OEM and ANSI)
         self.want_stdout = want_stdout  # also judged on standard output (ztxrun.cmd types the output)
+        self.findstr_fails = findstr_fails  # the options of the findstr calls that fail (the model's knob)
 
 
 CASES = [
@@ -120,6 +122,9 @@ CASES = [
     Case("ztxrun.cmd, output file named, the companion missing: 1", [r'cmd /c ztxrun.cmd "C:\ZTX logs\PC 01.txt"'],
          PACKAGE, r"C:\ZTX logs\PC 01.txt", NO_COMPANION, 1, DLL_KEPT, [], folder=PACKAGE,
          files=("ZTXCleanUp.exe", "ztxrun.cmd")),
+    # The look for lines it does not know fails: no verdict is 2, never 3010.
+    Case("ztxrun.cmd, removed, but findstr cannot judge the lines: 2", [DISTRIBUTION], PACKAGE, SCRIPT_OUT,
+         REMOVED, 2, GONE, [DISTRIBUTION], folder=PACKAGE, findstr_fails="/V /X"),
     Case("ztxrun.cmd, the tool missing: 2", [DISTRIBUTION], PACKAGE, SCRIPT_OUT, NO_TOOL, 2, NOTHING_GONE,
          [DISTRIBUTION], folder=PACKAGE, files=("ztxins64.exe", "ztxrun.cmd")),
 ]
@@ -149,6 +154,8 @@ def case_env(prefix, case):
     env["WINEDLLOVERRIDES"] += ";findstr.exe=n"
     if case.locale:
         env["LC_ALL"] = case.locale
+    if case.findstr_fails:
+        env["FINDSTR_MODEL_FAIL"] = case.findstr_fails
     return env
 
 

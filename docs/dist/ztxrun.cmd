@@ -45,17 +45,18 @@ rem No summary (both summaries hold "OS"): the question was not answered y.
 "%fs%" /L /C:"OS" "%out%.lines" > nul
 if errorlevel 1 goto tidy
 rem Any other line: a failure line, the summary that asks for another run,
-rem a Windows error message.
-set "result=1"
+rem a Windows error message. (In a .cmd file set puts errorlevel to 0, so
+rem each test of errorlevel comes right after its command. findstr ends with
+rem 2 when it could not search.)
 "%fs%" /V /X /L /I /G:"%self%" "%out%.lines" > nul
-if not errorlevel 1 goto tidy
-rem findstr ends with 2 when it could not search.
-set "result=2"
 if errorlevel 2 goto tidy
-set "result=0"
+if not errorlevel 1 goto again
 "%fs%" /L /C:"....." "%out%.known" > nul
-if not errorlevel 1 set "result=3010"
-if errorlevel 2 set "result=2"
+if errorlevel 2 goto tidy
+if errorlevel 1 (set "result=0") else set "result=3010"
+goto tidy
+:again
+set "result=1"
 :tidy
 del "%out%.all" "%out%.lines" "%out%.known"
 :back

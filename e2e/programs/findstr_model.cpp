@@ -18,7 +18,9 @@
 //     match when they differ in length);
 //   - an empty search string (what Windows makes of it is not documented);
 //   - regular expressions beyond "^", "$" and plain characters.
-// /I folds ASCII letters only.
+// /I folds ASCII letters only. A test makes a search fail (exit code 2, as
+// for a file that cannot be read) with FINDSTR_MODEL_FAIL set to options:
+// every call that carries all of them fails.
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -118,6 +120,20 @@ bool Modeled(const Options& o) {
   return true;
 }
 
+bool ToldToFail(int argc, char** argv) {
+  const char* fail = getenv("FINDSTR_MODEL_FAIL");
+  if (fail == nullptr || *fail == '\0') return false;
+  char wanted[64];
+  if (strlen(fail) >= sizeof wanted) return false;
+  strcpy(wanted, fail);
+  for (char* option = strtok(wanted, " "); option != nullptr; option = strtok(nullptr, " ")) {
+    bool carried = false;
+    for (int i = 1; i < argc && !carried; ++i) carried = _strnicmp(argv[i], option, strlen(option)) == 0;
+    if (!carried) return false;
+  }
+  return true;
+}
+
 // Prints the lines of one source that match (or, with /V, do not); true when
 // one was printed.
 bool Search(const Options& o, FILE* f, bool from_stdin) {
@@ -190,6 +206,10 @@ int main(int argc, char** argv) {
     }
   }
   if (!Modeled(o)) return 2;
+  if (ToldToFail(argc, argv)) {
+    fprintf(stderr, "FINDSTR: Cannot open (FINDSTR_MODEL_FAIL)\n");
+    return 2;
+  }
   if (first_file == argc) return Search(o, stdin, true) ? 0 : 1;
   if (argc - first_file > 1) {
     fprintf(stderr, "findstr model: one file at most (Windows prefixes each line with its name)\n");
