@@ -6,7 +6,8 @@ rem   0     nothing of the product was found
 rem   3010  the product was removed; Windows must restart
 rem   1     restart Windows and run again: the tool asks for that, or printed
 rem         a failure line or a Windows error message
-rem   2     the tool did not run, or its output has no closing line
+rem   2     the tool did not run, or its output has no closing line or could
+rem         not be read
 rem Usage: ztxrun.cmd [output file]
 rem The output file defaults to ZTXCleanUp.txt in the Windows folder, where
 rem users cannot write; beside it three scratch files live for a moment.
