@@ -2,7 +2,8 @@
 # Builds the three builds: build/host (logic on the simulated Windows, tests,
 # sanitizers), build/win32 (the product) and build/win64 (the 64-bit tool for
 # Wine, the companion and the end-to-end programs). Then fills dist/: the
-# 32-bit tool, the 64-bit companion and the administrators' text.
+# 32-bit tool, the 64-bit companion, the administrators' text and the
+# start-up script.
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -25,16 +26,22 @@ done
 mkdir -p dist
 cp build/win32/ZTXCleanUp.exe dist/
 if [ -f build/win64/ztxins64.exe ]; then cp build/win64/ztxins64.exe dist/; fi
-# The administrators' text is kept in UTF-8; dist/ gets it in code page 932
-# with CRLF line ends, which the Notepad of every supported Windows reads.
-# iconv refuses a character that code page 932 lacks, and the way back must
-# give the source again, so nothing is lost on the way.
-if [ -f docs/dist/README.txt ]; then
-  iconv -f UTF-8 -t CP932 docs/dist/README.txt >dist/README.txt.cp932
-  LC_ALL=C sed 's/$/\r/' dist/README.txt.cp932 >dist/README.txt
-  rm dist/README.txt.cp932
-  if ! iconv -f CP932 -t UTF-8 dist/README.txt | tr -d '\r' | cmp -s - docs/dist/README.txt; then
-    echo "dist/README.txt does not convert back to docs/dist/README.txt" >&2
+# The administrators' text and the start-up script ztxrun.cmd are kept in
+# UTF-8; dist/ gets them in code page 932 with CRLF line ends, which the
+# Notepad and the cmd of every supported Windows read (the script holds the
+# tool's lines as the bytes the tool prints). iconv refuses a character that
+# code page 932 lacks, and the way back must give the source again, so
+# nothing is lost on the way.
+to_dist() {
+  local name=$1
+  iconv -f UTF-8 -t CP932 "docs/dist/$name" >"dist/$name.cp932"
+  LC_ALL=C sed 's/$/\r/' "dist/$name.cp932" >"dist/$name"
+  rm "dist/$name.cp932"
+  if ! iconv -f CP932 -t UTF-8 "dist/$name" | tr -d '\r' | cmp -s - "docs/dist/$name"; then
+    echo "dist/$name does not convert back to docs/dist/$name" >&2
     exit 1
   fi
-fi
+}
+for name in README.txt ztxrun.cmd; do
+  if [ -f "docs/dist/$name" ]; then to_dist "$name"; fi
+done

@@ -40,17 +40,27 @@ def problems_of(text, messages_cpp):
     return problems
 
 
-def main():
+def read_sources(dist_name):
+    """The text of docs/dist/DIST_NAME and of console/messages.cpp, under the
+    source root named by the first argument (default: this checkout)."""
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    with open(os.path.join(root, "docs", "dist", "README.txt"), encoding="utf-8", newline="") as f:
+    with open(os.path.join(root, "docs", "dist", dist_name), encoding="utf-8", newline="") as f:
         text = f.read()
     with open(os.path.join(root, "console", "messages.cpp"), encoding="utf-8") as f:
-        messages = f.read()
-    problems = problems_of(text, messages)
+        return text, f.read()
+
+
+def report(dist_name, problems, summary):
     for p in problems:
-        print(f"FAIL docs/dist/README.txt: {p}")
-    print(f"dist text: {len(console_lines(messages))} console messages quoted; {len(problems)} problems")
+        print(f"FAIL docs/dist/{dist_name}: {p}")
+    print(f"{summary}; {len(problems)} problems")
     return 1 if problems else 0
+
+
+def main():
+    text, messages = read_sources("README.txt")
+    return report("README.txt", problems_of(text, messages),
+                  f"dist text: {len(console_lines(messages))} console messages quoted")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Runs every test: the host tests (GoogleTest under AddressSanitizer and
 # UBSan), the checks of the 32-bit exe, the end-to-end scenarios under Wine and
-# the command lines of the administrators' text under Wine.
+# the command lines of the administrators' text and the start-up script
+# ztxrun.cmd under Wine.
 set -e
 cd "$(dirname "$0")/.."
 scripts/build.sh
@@ -14,7 +15,7 @@ echo "== end-to-end scenarios under Wine (64-bit build)"
 /usr/bin/python3 e2e/wine_run.py --build build/win64 e2e/scenarios/*.scn || status=1
 echo "== our 64-bit companion by itself under Wine"
 /usr/bin/python3 e2e/companion_wine.py --build build/win64 || status=1
-echo "== the administrators' text: every command line it shows, under Wine"
+echo "== the administrators' text: every command line it shows, and ztxrun.cmd for each exit code, under Wine"
 /usr/bin/python3 e2e/admin_commands_wine.py --build build/win64 || status=1
 echo "== each scenario: Wine against the simulated Windows"
 /usr/bin/python3 e2e/agree.py --results build/scenario-results e2e/scenarios/*.scn || status=1
