@@ -30,14 +30,20 @@ struct RegValue {
   DWORD type = REG_SZ;
   std::vector<uint8_t> data;
 };
-struct RegNode {
+// Shared so that a handle keeps the key it was opened on, also after the key
+// has left the tree.
+struct RegNode : std::enable_shared_from_this<RegNode> {
   std::string name;
   std::map<std::string, RegValue> values;                  // by upper-case name
-  std::map<std::string, std::unique_ptr<RegNode>> subkeys;  // by upper-case name
+  std::map<std::string, std::shared_ptr<RegNode>> subkeys;  // by upper-case name
   bool deny_write = false;
   bool deny_delete = false;
   // A registry link: the physical path of the key it leads to.
   std::string link_target;
+  // Where the key stands: its parent (null for a root), or deleted once it
+  // has been removed while a handle still refers to it.
+  RegNode* parent = nullptr;
+  bool deleted = false;
 };
 
 struct FsNode {
@@ -58,9 +64,12 @@ struct FsNode {
 };
 
 struct OpenKey {
-  std::vector<std::string> path;  // physical, below the root node; [0] is the root name
+  std::vector<std::string> path;  // logical, as opened; [0] is the root name
   REGSAM access = 0;
   bool open_link = false;  // opened with REG_OPTION_OPEN_LINK: the link itself
+  // The key the handle was opened on: Windows keeps it whatever happens to
+  // the names on the way to it afterwards.
+  std::shared_ptr<RegNode> node;
 };
 
 struct Fault {
@@ -144,7 +153,7 @@ struct State {
   std::set<void*> heap_blocks;
   std::set<void*> local_blocks;
 
-  std::map<std::string, std::unique_ptr<RegNode>> reg_roots;  // "HKLM", "HKCU"
+  std::map<std::string, std::shared_ptr<RegNode>> reg_roots;  // "HKLM", "HKCU"
   std::map<uintptr_t, OpenKey> open_keys;
   uintptr_t next_key = 0x1000;
 

@@ -110,8 +110,13 @@ std::vector<uint8_t> RegValueData(const std::string& path, const std::string& na
 std::vector<std::string> RegSubkeys(const std::string& path);
 // A registry link at path (with its "SymbolicLinkValue" of type REG_LINK)
 // leading to the key at target; opening a path through it leads there.
+// A link is made as a new key: a key that stood at path is deleted first.
 void RegLink(const std::string& path, const std::string& target);
 bool RegIsLink(const std::string& path);
+// Deletes the key at path with everything below it, as another program
+// would; a link at path goes itself, its target stays. Handles the tool
+// holds on any of them see a deleted key.
+void RegDelete(const std::string& path);
 // Opening the key for anything beyond reading is refused.
 void RegDenyWrite(const std::string& path);
 // RegDeleteKeyA/SHDeleteKeyA of this key are refused.
