@@ -1,5 +1,6 @@
 #include "process/walk.h"
 
+#include "common/library.h"
 #include "common/owners.h"
 #include "common/text.h"
 
@@ -49,9 +50,9 @@ bool WalkNt(ProcessVisitor visitor, ULONG_PTR data) {
   ScopedLibrary vdmdbg;
   ScopedLibrary psapi;
 
-  psapi.Reset(LoadLibraryA("PSAPI.DLL"));
+  psapi.Reset(LoadSystemLibrary("PSAPI.DLL"));
   if (!psapi.Valid()) return true;
-  vdmdbg.Reset(LoadLibraryA("VDMDBG.DLL"));
+  vdmdbg.Reset(LoadSystemLibrary("VDMDBG.DLL"));
   if (!vdmdbg.Valid()) return true;
 
   auto enum_processes = BindProc<EnumProcessesFn>(psapi.Get(), "EnumProcesses");

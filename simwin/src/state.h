@@ -143,6 +143,11 @@ struct State {
   std::map<std::string, Module> modules;   // by upper-case name
   std::map<std::string, int> loaded;       // live LoadLibraryA references
   std::map<std::string, int> load_calls;
+  // Where libraries are found: every load as the tool asked for it, and the
+  // folder of the tool's exe, which a name without a path is looked for in
+  // first.
+  std::vector<LibraryLoad> library_loads;
+  std::string exe_dir = "C:\\tool";
 
   uint64_t now_ms = 0;
   bool has_console = true;

@@ -83,6 +83,7 @@ typedef INT_PTR (*FARPROC)();
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_BAD_FORMAT 11L
+#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_NOT_READY 21L
 #define ERROR_SHARING_VIOLATION 32L
@@ -159,6 +160,8 @@ typedef struct _SYSTEM_INFO {
 BOOL GetVersionExA(LPOSVERSIONINFOA info);
 HMODULE GetModuleHandleA(LPCSTR name);
 HMODULE LoadLibraryA(LPCSTR name);
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
+HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
 BOOL FreeLibrary(HMODULE module);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 HANDLE GetCurrentProcess(void);

@@ -76,6 +76,25 @@ bool HasExport(const std::string& dll, const std::string& name);
 int LoadedCount(const std::string& dll);
 int LoadCalls(const std::string& dll);
 
+// Where the loader finds a library. A full path is looked at alone: the
+// system folder (of the tool's bitness; with WOW64 redirection off a WOW64
+// tool reaches the 64-bit DLLs there, which fail with ERROR_BAD_EXE_FORMAT)
+// holds the DLLs above, and a file planted anywhere else with MkFile is
+// loaded as a foreign DLL. A name without a path is the module already in
+// the process when the exe imports it, and otherwise is looked for in the
+// exe's folder, the current folder (before the system folder on 9x, 2000
+// and XP, after the Windows folder later) and the system folders.
+struct LibraryLoad {
+  std::string call;      // LoadLibraryA or LoadLibraryExA
+  std::string name;      // as the tool passed it
+  DWORD flags = 0;
+  std::string loaded;    // the file loaded, "(loaded)" for a module already there, "" when it failed
+  bool planted = false;  // a file that is no DLL of the system
+};
+const std::vector<LibraryLoad>& LibraryLoads();
+// The folder of the tool's exe (Reset makes it C:\\tool).
+void SetExeDir(const std::string& path);
+
 // ---------------------------------------------------------------- clock, console, debug
 uint64_t NowMs();
 void SetConsole(bool has_console);
