@@ -143,6 +143,7 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
   std::set<std::string> k32 = {"GetFileInformationByHandle"};
   if (xp_or_later) k32.insert({"IsWow64Process", "GetNativeSystemInfo"});
   if (wow64_api) k32.insert({"Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection"});
+  if (!nine_x && v.major >= 6) k32.insert("QueryFullProcessImageNameA");
   if (nine_x || v.major >= 5) k32.insert({"CreateToolhelp32Snapshot", "Process32First", "Process32Next"});
   SetExports("KERNEL32", k32);
   std::set<std::string> adv;
@@ -227,8 +228,22 @@ SimProcess* FindProcess(DWORD pid) {
 HANDLE NewHandle(const KernelObject& object) {
   uintptr_t h = S().next_handle;
   S().next_handle += 4;
-  S().handles[h] = object;
+  KernelObject& stored = S().handles[h] = object;
+  if (stored.kind == KernelObject::kProcess && stored.process == 0) {
+    SimProcess* p = FindProcess(stored.pid);
+    if (p != nullptr) {
+      if (p->serial == 0) p->serial = S().next_process_serial++;
+      stored.process = p->serial;
+    }
+  }
   return reinterpret_cast<HANDLE>(h);
+}
+
+SimProcess* ProcessOf(const KernelObject& object) {
+  if (object.process == 0) return FindProcess(object.pid);
+  for (SimProcess& p : S().processes)
+    if (p.serial == object.process) return &p;
+  return nullptr;
 }
 
 KernelObject* FindHandle(HANDLE handle) {
@@ -268,6 +283,8 @@ void Reset(Windows kind, bool windows_64, bool process_64) {
   st.processes.clear();
   st.handles.clear();
   st.next_pid = 1000;
+  st.next_process_serial = 1;
+  st.drive_types.clear();
   for (const char* root : {"HKLM", "HKCU", "HKCR", "HKU"}) {
     st.reg_roots[root] = std::make_unique<RegNode>();
     st.reg_roots[root]->name = root;
@@ -774,7 +791,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   DWORD err = ERROR_INVALID_HANDLE;
   if (Enter("WaitForSingleObject", err, "%p,%u", handle, milliseconds)) return WAIT_FAILED;
   KernelObject* o = FindHandle(handle);
-  SimProcess* p = o && o->kind == KernelObject::kProcess ? FindProcess(o->pid) : nullptr;
+  SimProcess* p = o && o->kind == KernelObject::kProcess ? ProcessOf(*o) : nullptr;
   if (p == nullptr) {
     S().last_error = ERROR_INVALID_HANDLE;
     return WAIT_FAILED;
@@ -799,7 +816,7 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
   DWORD err = ERROR_INVALID_HANDLE;
   if (Enter("GetExitCodeProcess", err, "%p", process)) return FALSE;
   KernelObject* o = FindHandle(process);
-  SimProcess* p = o && o->kind == KernelObject::kProcess ? FindProcess(o->pid) : nullptr;
+  SimProcess* p = o && o->kind == KernelObject::kProcess ? ProcessOf(*o) : nullptr;
   if (p == nullptr) {
     S().last_error = ERROR_INVALID_HANDLE;
     return FALSE;

@@ -110,12 +110,17 @@ struct SimProcess {
     std::string file;
   };
   std::vector<Task> tasks;      // 16-bit tasks, for an NTVDM host
+  // Which process this is: ids are reused once a process has ended and no
+  // handle refers to it any more, serials never.
+  uint64_t serial = 0;
+  bool is_64 = false;           // a 64-bit program on 64-bit Windows
 };
 
 // A kernel handle: a process opened or started, or a toolhelp snapshot.
 struct KernelObject {
   enum Kind { kProcess, kSnapshot, kFile, kFind } kind = kProcess;
   DWORD pid = 0;
+  uint64_t process = 0;  // kProcess: the serial of the process opened
   DWORD access = 0;
   uint64_t node = 0;   // kFile: the FsNode's id
   char drive = 'C';    // kFile: the volume the node was opened on
@@ -173,11 +178,15 @@ struct State {
 
   std::vector<SimProcess> processes;  // in the order the system lists them
   DWORD next_pid = 1000;
+  uint64_t next_process_serial = 1;
+  std::map<char, UINT> drive_types;   // GetDriveTypeA answers; DRIVE_FIXED when not set
   std::map<uintptr_t, KernelObject> handles;
   uintptr_t next_handle = 0x2000;
 };
 
 SimProcess* FindProcess(DWORD pid);
+// The process a handle was opened on, also when its id now names another.
+SimProcess* ProcessOf(const KernelObject& object);
 HANDLE NewHandle(const KernelObject& object);
 KernelObject* FindHandle(HANDLE handle);
 
