@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs the command lines that the administrators' text shows, exactly as
 written there, under Wine with the 64-bit build and our companion in
-C:\\ZTXCleanUp, each in a throwaway prefix holding a small installation.
+C:\\Program Files\\ZTXCleanUp, each in a throwaway prefix holding a small installation.
 
 Each command must appear verbatim in docs/dist/README.txt. Each run must end
 by itself (no key wait without a console), print the summary the text
@@ -22,12 +22,12 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scenario as scn  # noqa: E402
 import wine_run  # noqa: E402
 
-FOLDER = r"C:\ZTXCleanUp"
+FOLDER = r"C:\Program Files\ZTXCleanUp"
 
 # The lines a person types at a command prompt, for one machine.
 TYPED = [
-    r"cd /d C:\ZTXCleanUp",
-    r"echo y| ZTXCleanUp.exe > C:\ZTXCleanUp\result.txt",
+    r'cd /d "C:\Program Files\ZTXCleanUp"',
+    r'echo y| ZTXCleanUp.exe > "C:\Program Files\ZTXCleanUp\result.txt"',
 ]
 # The script beside the two files, for a start-up script or a distribution
 # system.
@@ -39,9 +39,9 @@ SCRIPT = [
     "popd",
 ]
 # What a remote shell (PsExec, winrs) runs on the other machine.
-REMOTE = r'cmd /c "cd /d C:\ZTXCleanUp && echo y| ZTXCleanUp.exe"'
+REMOTE = r'cmd /c "cd /d C:\Program Files\ZTXCleanUp && echo y| ZTXCleanUp.exe"'
 # Windows 98 and Me have no "cd /d"; the line names the tool's path instead.
-NINE_X = r"echo y| C:\ZTXCleanUp\ZTXCleanUp.exe"
+NINE_X = r'echo y| "C:\Program Files\ZTXCleanUp\ZTXCleanUp.exe"'
 # The mistake the text warns of: a blank before the bar is part of the answer.
 SPACED = r"echo y | ZTXCleanUp.exe"
 
@@ -92,7 +92,7 @@ class Case:
 
 CASES = [
     Case("typed at a command prompt (one machine)", ["cmd", "/c", r"C:\typed.cmd"], r"C:\windows",
-         r"C:\ZTXCleanUp\result.txt", REMOVED, 0, GONE, TYPED, script=(r"C:\typed.cmd", TYPED)),
+         FOLDER + r"\result.txt", REMOVED, 0, GONE, TYPED, script=(r"C:\typed.cmd", TYPED)),
     Case("start-up script, started from another folder", ["cmd", "/c", FOLDER + "\\" + SCRIPT_NAME],
          r"C:\windows\system32", r"C:\windows\Temp\ZTXCleanUp.txt", REMOVED, 0, GONE, SCRIPT,
          script=(FOLDER + "\\" + SCRIPT_NAME, SCRIPT)),
@@ -102,8 +102,10 @@ CASES = [
     Case("remote shell, a DLL held open: run again, exit code 0", ["cmd", "/c", REMOTE[len('cmd /c "'):-1]],
          r"C:\windows\system32", None, DLL_HELD, 0, [False, False, False, True], [REMOTE],
          hold=r"C:\windows\ztxlsp64.dll"),
-    Case("Windows 98/Me line, here without the companion in the current folder", ["cmd", "/c", NINE_X],
-         r"C:\windows", None, NO_COMPANION, 0, [False, False, False, True], [NINE_X]),
+    # In a batch file: Wine would pass the line's own quotes escaped.
+    Case("Windows 98/Me line, here without the companion in the current folder", ["cmd", "/c", r"C:\ninex.cmd"],
+         r"C:\windows", None, NO_COMPANION, 0, [False, False, False, True], [NINE_X],
+         script=(r"C:\ninex.cmd", ["@" + NINE_X])),
     Case("a blank before the bar: a wrong answer, then a cancel", ["cmd", "/c", SPACED], FOLDER, None,
          CANCELLED, 0, NOTHING_GONE, [SPACED]),
 ]

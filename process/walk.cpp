@@ -84,6 +84,7 @@ bool WalkNt(ProcessVisitor visitor, ULONG_PTR data) {
 }
 
 bool Walk9x(ProcessVisitor visitor, ULONG_PTR data) {
+  // The exe imports kernel32: a bare name gets the module already loaded.
   ScopedLibrary kernel(LoadLibraryA("Kernel32.DLL"));
   if (!kernel.Valid()) return true;
   auto create_snapshot = BindProc<CreateSnapshotFn>(kernel.Get(), "CreateToolhelp32Snapshot");
