@@ -119,6 +119,7 @@ int RunCleanup() {
   StepFlags flags;
   bool confirmed = false;
   {
+    // The exe imports advapi32: a bare name gets the module already loaded.
     ScopedLibrary advapi(LoadLibraryA("advapi32.dll"));
     g_AdvapiModule = advapi.Get();
     PrintBanner();

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs the command lines that the administrators' text shows, exactly as
-written there, under Wine with the 64-bit build and our companion, each in a
-throwaway prefix holding a small installation; and the shipped start-up
+written there, under Wine with the 64-bit build and our companion in
+C:\\Program Files\\ZTXCleanUp, each in a throwaway prefix holding a small installation; and the shipped start-up
 script ztxrun.cmd (dist/, code page 932) once for each exit code it gives.
 
 Each command must appear verbatim in docs/dist/README.txt. Each run must end
@@ -28,21 +28,20 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scenario as scn  # noqa: E402
 import wine_run  # noqa: E402
 
-FOLDER = r"C:\ZTXCleanUp"
-# The folder of the start-up script's package: one users cannot write.
-PACKAGE = r"C:\Program Files\ZTXCleanUp"
+# The package folder: one users cannot write.
+FOLDER = r"C:\Program Files\ZTXCleanUp"
 
 # The lines a person types at a command prompt, for one machine.
 TYPED = [
-    r"cd /d C:\ZTXCleanUp",
-    r"echo y| ZTXCleanUp.exe > C:\ZTXCleanUp\result.txt",
+    r'cd /d "C:\Program Files\ZTXCleanUp"',
+    r'echo y| ZTXCleanUp.exe > "C:\Program Files\ZTXCleanUp\result.txt"',
 ]
 # What a software-distribution system runs in the package folder.
 DISTRIBUTION = "cmd /c ztxrun.cmd"
 # What a remote shell (PsExec, winrs) runs on the other machine.
 REMOTE = r'cmd /c "C:\Program Files\ZTXCleanUp\ztxrun.cmd"'
 # Windows 98 and Me have no "cd /d"; the line names the tool's path instead.
-NINE_X = r"echo y| C:\ZTXCleanUp\ZTXCleanUp.exe"
+NINE_X = r'echo y| "C:\Program Files\ZTXCleanUp\ZTXCleanUp.exe"'
 # The mistake the text warns of: a blank before the bar is part of the answer.
 SPACED = r"echo y | ZTXCleanUp.exe"
 # The start-up script's output file unless an argument names another.
@@ -105,28 +104,28 @@ class Case:
 
 
 CASES = [
-    Case("typed at a command prompt (one machine)", TYPED, r"C:\windows", r"C:\ZTXCleanUp\result.txt",
+    Case("typed at a command prompt (one machine)", TYPED, r"C:\windows", FOLDER + r"\result.txt",
          REMOVED, 0, GONE, TYPED, files=ALL_FILES[:2]),
     Case("Windows 98/Me line, here without the companion in the current folder", [NINE_X], r"C:\windows",
          None, NO_COMPANION, 0, DLL_KEPT, [NINE_X], files=ALL_FILES[:2]),
     Case("a blank before the bar: a wrong answer, then a cancel", [SPACED], FOLDER, None, CANCELLED, 0,
          NOTHING_GONE, [SPACED], files=ALL_FILES[:2]),
     # ztxrun.cmd, once for each exit code.
-    Case("ztxrun.cmd, distribution system, nothing found: 0", [DISTRIBUTION], PACKAGE, SCRIPT_OUT, NOTHING, 0,
-         [False] * 4, [DISTRIBUTION], folder=PACKAGE, plant=False),
+    Case("ztxrun.cmd, distribution system, nothing found: 0", [DISTRIBUTION], FOLDER, SCRIPT_OUT, NOTHING, 0,
+         [False] * 4, [DISTRIBUTION], plant=False),
     Case("ztxrun.cmd, started from another folder, console code page 932, removed: 3010", [REMOTE],
-         r"C:\windows\system32", SCRIPT_OUT, REMOVED, 3010, GONE, [REMOTE], folder=PACKAGE, locale="ja_JP.UTF-8",
+         r"C:\windows\system32", SCRIPT_OUT, REMOVED, 3010, GONE, [REMOTE], locale="ja_JP.UTF-8",
          want_stdout=REMOVED + "\n"),
     Case("ztxrun.cmd, remote shell, a DLL in use: 1", [REMOTE], r"C:\windows\system32", SCRIPT_OUT, DLL_HELD, 1,
-         DLL_KEPT, [REMOTE], folder=PACKAGE, hold=r"C:\windows\ztxlsp64.dll", want_stdout=DLL_HELD + "\n"),
+         DLL_KEPT, [REMOTE], hold=r"C:\windows\ztxlsp64.dll", want_stdout=DLL_HELD + "\n"),
     Case("ztxrun.cmd, output file named, the companion missing: 1", [r'cmd /c ztxrun.cmd "C:\ZTX logs\PC 01.txt"'],
-         PACKAGE, r"C:\ZTX logs\PC 01.txt", NO_COMPANION, 1, DLL_KEPT, [], folder=PACKAGE,
+         FOLDER, r"C:\ZTX logs\PC 01.txt", NO_COMPANION, 1, DLL_KEPT, [],
          files=("ZTXCleanUp.exe", "ztxrun.cmd")),
     # The look for lines it does not know fails: no verdict is 2, never 3010.
-    Case("ztxrun.cmd, removed, but findstr cannot judge the lines: 2", [DISTRIBUTION], PACKAGE, SCRIPT_OUT,
-         REMOVED, 2, GONE, [DISTRIBUTION], folder=PACKAGE, findstr_fails="/V /X"),
-    Case("ztxrun.cmd, the tool missing: 2", [DISTRIBUTION], PACKAGE, SCRIPT_OUT, NO_TOOL, 2, NOTHING_GONE,
-         [DISTRIBUTION], folder=PACKAGE, files=("ztxins64.exe", "ztxrun.cmd")),
+    Case("ztxrun.cmd, removed, but findstr cannot judge the lines: 2", [DISTRIBUTION], FOLDER, SCRIPT_OUT,
+         REMOVED, 2, GONE, [DISTRIBUTION], findstr_fails="/V /X"),
+    Case("ztxrun.cmd, the tool missing: 2", [DISTRIBUTION], FOLDER, SCRIPT_OUT, NO_TOOL, 2, NOTHING_GONE,
+         [DISTRIBUTION], files=("ztxins64.exe", "ztxrun.cmd")),
 ]
 
 

@@ -75,6 +75,7 @@ int DeleteControlPanelApplet(int verbose) {
 }
 
 int DeleteControlPanelApplet64(int verbose) {
+  // The exe imports kernel32: a bare name gets the module already loaded.
   ScopedLibrary kernel(LoadLibraryA("Kernel32.dll"));
   if (!kernel.Valid()) return 1;
   Wow64DisableFn disable = BindProc<Wow64DisableFn>(kernel.Get(), "Wow64DisableWow64FsRedirection");

@@ -1,11 +1,13 @@
 #include "lsp/setup.h"
 
+#include "common/library.h"
+
 const GUID ProductLspGuid = {0xC4F0A2B7, 0x58D1, 0x4E36, {0x9B, 0x2A, 0x71, 0xE5, 0xD3, 0xC0, 0x8F, 0x64}};
 
 const CatalogApi kNativeCatalog = {&WSCEnumProtocols, &WSCGetProviderPath, &WSCDeinstallProvider,
                                    nullptr, nullptr, nullptr};
 
-BoundCatalog::BoundCatalog(bool wow32) : ws2_(LoadLibraryA("ws2_32.dll")), api_(kNativeCatalog) {
+BoundCatalog::BoundCatalog(bool wow32) : ws2_(LoadSystemLibrary("ws2_32.dll")), api_(kNativeCatalog) {
   HMODULE ws2 = ws2_.Get();
   if (wow32) {
     api_.EnumProtocols = BindProc<EnumProtocolsFn>(ws2, "WSCEnumProtocols32");
@@ -21,7 +23,7 @@ BoundCatalog::BoundCatalog(bool wow32) : ws2_(LoadLibraryA("ws2_32.dll")), api_(
   api_.UpdateProvider = BindProc<UpdateProviderFn>(ws2, "WSCUpdateProvider");
   api_.WriteProviderOrder = BindProc<WriteProviderOrderFn>(ws2, "WSCWriteProviderOrder");
   if (api_.WriteProviderOrder == nullptr) {
-    sporder_.Reset(LoadLibraryA("sporder.dll"));
+    sporder_.Reset(LoadSystemLibrary("sporder.dll"));
     api_.WriteProviderOrder = BindProc<WriteProviderOrderFn>(sporder_.Get(), "WSCWriteProviderOrder");
   }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "common/library.h"
 #include "common/owners.h"
 #include "common/text.h"
 #include "process/walk.h"
@@ -32,6 +33,54 @@ bool HasFileVersion(const void* block, WORD language, WORD code_page) {
 
 bool IsProductFileName(const char* name) {
   return EqualsAsciiNoCase(name, "ztxcfg.exe") || EqualsAsciiNoCase(name, "ztxblk.exe");
+}
+
+// Only a file on a local fixed disk is opened: reading a file on a share
+// ("\\\\host\\share\\...", a mapped network drive) makes the administrator's
+// session log on to that host, and "\\\\.\\" or "\\\\?\\" names reach devices
+// and pipes.
+bool IsOnLocalFixedDisk(const char* path) {
+  char letter = path[0];
+  bool drive = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+  if (!drive || path[1] != ':' || path[2] != '\\') return false;
+  const char root[] = {letter, ':', '\\', '\0'};
+  return GetDriveTypeA(root) == DRIVE_FIXED;
+}
+
+// What StopProductProcesses hands the visitor. On the NT family a process is
+// opened once, checked again through that handle and terminated through it;
+// Windows 9x lists processes with toolhelp and has no way to read a path
+// through a handle.
+struct StopContext {
+  bool nine_x;
+  const ProcessPathReader* reader;
+};
+
+// Opens a process to terminate it. On NT it must still run the file that
+// was checked: its path read through the handle now equals the path the walk
+// gave. False, with the code whose text to print, otherwise.
+bool OpenCheckedProcess(DWORD pid, const char* path, const StopContext* context, ScopedKernelHandle* process,
+                        DWORD* error) {
+  bool nine_x = context != nullptr && context->nine_x;
+  process->Reset(OpenProcess(nine_x ? PROCESS_TERMINATE : PROCESS_TERMINATE | kProcessPathRights, FALSE, pid));
+  if (!process->Valid()) {
+    *error = GetLastError();
+    return false;
+  }
+  if (nine_x) return true;
+  char now[MAX_PATH];
+  if (context == nullptr || !context->reader->Read(process->Get(), now)) {
+    *error = context == nullptr ? ERROR_PROC_NOT_FOUND : GetLastError();
+    return false;
+  }
+  // Another file runs under the id now: the process that was checked has
+  // ended and its id went to a newcomer. That process is gone, as when
+  // OpenProcess meets an id no process has.
+  if (strcmp(now, path) != 0) {
+    *error = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -106,23 +155,36 @@ void PrintSystemErrorText(DWORD code) {
 }
 
 bool TerminateIfProductProcess(DWORD pid, WORD task, const char* path, ULONG_PTR data) {
-  (void)data;
   if (task != 0) return true;
+  // The name first: nothing of another program's file is ever opened.
+  const char* slash = strrchr(path, '\\');
+  if (slash == nullptr || !IsProductFileName(slash + 1)) return true;
+  if (!IsOnLocalFixedDisk(path)) return true;
   char company[kCompanyNameBytes];
   company[0] = '\0';
   if (!ReadCompanyName(path, company, sizeof company)) return true;
   LowerAscii(company);
   if (strstr(company, "varlume") == nullptr) return true;
-  const char* slash = strrchr(path, '\\');
-  if (slash == nullptr || !IsProductFileName(slash + 1)) return true;
 
-  ScopedKernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
-  if (!process.Valid()) {
-    PrintSystemErrorText(GetLastError());
+  ScopedKernelHandle process;
+  DWORD error = 0;
+  if (!OpenCheckedProcess(pid, path, reinterpret_cast<const StopContext*>(data), &process, &error)) {
+    PrintSystemErrorText(error);
     return true;
   }
   if (!TerminateProcess(process.Get(), 0)) PrintSystemErrorText(GetLastError());
   return true;
 }
 
-int StopProductProcesses() { return WalkProcesses(&TerminateIfProductProcess, 0) ? 1 : 0; }
+int StopProductProcesses() {
+  OSVERSIONINFOA version;
+  memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;
+  // Without an answer the process is treated as NT's: checked, or left alone.
+  bool nine_x = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+  ScopedLibrary psapi;
+  if (!nine_x) psapi.Reset(LoadSystemLibrary("PSAPI.DLL"));
+  ProcessPathReader reader(psapi.Get());
+  StopContext context = {nine_x, &reader};
+  return WalkProcesses(&TerminateIfProductProcess, reinterpret_cast<ULONG_PTR>(&context)) ? 1 : 0;
+}

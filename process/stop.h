@@ -9,7 +9,11 @@
 // Terminates every running product program; gives WalkProcesses' result.
 int StopProductProcesses();
 
-// The process visitor of StopProductProcesses; always true (go on).
+// The process visitor of StopProductProcesses; always true (go on). A
+// process whose file name is a product's, on a local fixed disk, whose
+// version resource names the maker, is opened once, confirmed through that
+// handle to still run that file (NT) and terminated through it. data is
+// StopProductProcesses' own context; with 0 nothing is terminated on NT.
 bool TerminateIfProductProcess(DWORD pid, WORD task, const char* path, ULONG_PTR data);
 
 // Copies the non-empty company name of the executable's version resource

@@ -1,5 +1,6 @@
 #include "process/walk.h"
 
+#include "common/library.h"
 #include "common/owners.h"
 #include "common/text.h"
 
@@ -8,10 +9,6 @@ namespace {
 // Shapes of the entry points looked up by name; their headers (psapi.h,
 // vdmdbg.h) are not part of the seam.
 typedef BOOL(WINAPI* EnumProcessesFn)(DWORD* ids, DWORD bytes, DWORD* filled);
-typedef BOOL(WINAPI* EnumProcessModulesFn)(HANDLE process, HMODULE* modules, DWORD bytes,
-                                           DWORD* needed);
-typedef DWORD(WINAPI* GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LPSTR name,
-                                              DWORD size);
 typedef BOOL(WINAPI* TaskCallbackFn)(DWORD thread_id, WORD module16, WORD task16, PSTR module_name,
                                      PSTR file_name, LPARAM user);
 typedef INT(WINAPI* VdmEnumTaskWowExFn)(DWORD pid, TaskCallbackFn callback, LPARAM user);
@@ -24,23 +21,13 @@ static_assert(sizeof(void*) != 4 || sizeof(PROCESSENTRY32) == 296,
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA must have the SDK layout");
 
 const DWORD kFirstIdListBytes = 1024;
-const DWORD kQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 
 // Reads the executable path of one process into path (MAX_PATH bytes); leaves
 // it empty when the process or its main module cannot be read.
-void ReadMainModulePath(DWORD pid, EnumProcessModulesFn enum_modules,
-                        GetModuleFileNameExAFn module_file_name, char* path) {
+void ReadMainModulePath(DWORD pid, const ProcessPathReader& reader, char* path) {
   path[0] = '\0';
-  ScopedKernelHandle process(OpenProcess(kQueryAccess, FALSE, pid));
-  if (!process.Valid()) return;
-  HMODULE module = nullptr;
-  DWORD needed = 0;
-  if (!enum_modules(process.Get(), &module, sizeof(module), &needed)) return;
-  DWORD length = module_file_name(process.Get(), module, path, MAX_PATH);
-  // Windows XP cuts a long path without a NUL and returns the buffer size; a
-  // cut path could name another file, so it counts as unreadable.
-  if (length == 0 || length >= MAX_PATH) path[0] = '\0';
-  path[MAX_PATH - 1] = '\0';
+  ScopedKernelHandle process(OpenProcess(kProcessPathRights, FALSE, pid));
+  if (process.Valid()) reader.Read(process.Get(), path);
 }
 
 bool WalkNt(ProcessVisitor visitor, ULONG_PTR data) {
@@ -49,18 +36,15 @@ bool WalkNt(ProcessVisitor visitor, ULONG_PTR data) {
   ScopedLibrary vdmdbg;
   ScopedLibrary psapi;
 
-  psapi.Reset(LoadLibraryA("PSAPI.DLL"));
+  psapi.Reset(LoadSystemLibrary("PSAPI.DLL"));
   if (!psapi.Valid()) return true;
-  vdmdbg.Reset(LoadLibraryA("VDMDBG.DLL"));
+  vdmdbg.Reset(LoadSystemLibrary("VDMDBG.DLL"));
   if (!vdmdbg.Valid()) return true;
 
   auto enum_processes = BindProc<EnumProcessesFn>(psapi.Get(), "EnumProcesses");
-  auto enum_modules = BindProc<EnumProcessModulesFn>(psapi.Get(), "EnumProcessModules");
-  auto module_file_name = BindProc<GetModuleFileNameExAFn>(psapi.Get(), "GetModuleFileNameExA");
+  ProcessPathReader reader(psapi.Get());
   auto enum_tasks = BindProc<VdmEnumTaskWowExFn>(vdmdbg.Get(), "VDMEnumTaskWOWEx");
-  if (enum_processes == nullptr || enum_modules == nullptr || module_file_name == nullptr ||
-      enum_tasks == nullptr)
-    return true;
+  if (enum_processes == nullptr || !reader.CanRead() || enum_tasks == nullptr) return true;
 
   HANDLE heap = GetProcessHeap();
   if (heap == nullptr) return true;
@@ -87,7 +71,7 @@ bool WalkNt(ProcessVisitor visitor, ULONG_PTR data) {
   char path[MAX_PATH];
   for (DWORD i = 0; i < count; ++i) {
     const DWORD pid = ids[i];
-    ReadMainModulePath(pid, enum_modules, module_file_name, path);
+    ReadMainModulePath(pid, reader, path);
     if (!visitor(pid, 0, path, data)) return true;
     // Only a bare "NTVDM.EXE" marks a host; 16-bit tasks run only there.
     if (EqualsAsciiNoCase(path, "NTVDM.EXE")) {
@@ -100,6 +84,7 @@ bool WalkNt(ProcessVisitor visitor, ULONG_PTR data) {
 }
 
 bool Walk9x(ProcessVisitor visitor, ULONG_PTR data) {
+  // The exe imports kernel32: a bare name gets the module already loaded.
   ScopedLibrary kernel(LoadLibraryA("Kernel32.DLL"));
   if (!kernel.Valid()) return true;
   auto create_snapshot = BindProc<CreateSnapshotFn>(kernel.Get(), "CreateToolhelp32Snapshot");
@@ -125,6 +110,43 @@ bool Walk9x(ProcessVisitor visitor, ULONG_PTR data) {
 }
 
 }  // namespace
+
+ProcessPathReader::ProcessPathReader(HMODULE psapi)
+    : enum_modules_(BindProc<EnumProcessModulesFn>(psapi, "EnumProcessModules")),
+      module_file_name_(BindProc<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA")),
+      query_image_name_(
+          BindProc<QueryFullProcessImageNameAFn>(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")) {}
+
+bool ProcessPathReader::Read(HANDLE process, char* path) const {
+  path[0] = '\0';
+  if (!CanRead()) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
+  HMODULE module = nullptr;
+  DWORD needed = 0;
+  if (enum_modules_(process, &module, sizeof(module), &needed)) {
+    DWORD length = module_file_name_(process, module, path, MAX_PATH);
+    path[MAX_PATH - 1] = '\0';
+    // Windows XP cuts a long path without a NUL and returns the buffer size.
+    if (length != 0 && length < MAX_PATH) return true;
+    path[0] = '\0';
+    if (length != 0 || GetLastError() == 0) SetLastError(length != 0 ? ERROR_INSUFFICIENT_BUFFER : ERROR_PARTIAL_COPY);
+    return false;
+  }
+  // A 32-bit program cannot list a 64-bit process's modules; Vista and later
+  // give the image's path from the kernel's record of the process.
+  DWORD error = GetLastError();
+  if (error != ERROR_PARTIAL_COPY || query_image_name_ == nullptr) {
+    if (error == 0) SetLastError(ERROR_PARTIAL_COPY);
+    return false;
+  }
+  DWORD size = MAX_PATH;
+  if (query_image_name_(process, 0, path, &size) && size < MAX_PATH) return true;
+  path[0] = '\0';
+  if (GetLastError() == 0) SetLastError(ERROR_PARTIAL_COPY);
+  return false;
+}
 
 BOOL WINAPI OnWowTask(DWORD thread_id, WORD module16, WORD task16, PSTR module_name,
                       PSTR file_name, LPARAM user) {

@@ -24,6 +24,33 @@ struct TaskWalkContext {
 // toolhelp snapshot cannot be made.
 bool WalkProcesses(ProcessVisitor visitor, ULONG_PTR data);
 
+// The rights a process handle needs for ProcessPathReader::Read.
+const DWORD kProcessPathRights = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+
+// Reads the executable path of a process through a handle the caller holds,
+// the same way for the walk and for whoever checks a process again later:
+// its main module's path (process-status library), or, where a 32-bit
+// program cannot list a 64-bit process's modules, QueryFullProcessImageNameA
+// (Vista and later, looked up by name in kernel32).
+class ProcessPathReader {
+ public:
+  // Binds from the process-status library the caller holds loaded.
+  explicit ProcessPathReader(HMODULE psapi);
+  bool CanRead() const { return enum_modules_ != nullptr && module_file_name_ != nullptr; }
+  // True with the whole path in path (MAX_PATH bytes). False with path
+  // empty and a non-zero reason in GetLastError; a path the system cuts
+  // short counts as unreadable, since it could name another file.
+  bool Read(HANDLE process, char* path) const;
+
+ private:
+  typedef BOOL(WINAPI* EnumProcessModulesFn)(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* needed);
+  typedef DWORD(WINAPI* GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+  typedef BOOL(WINAPI* QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, LPSTR name, DWORD* size);
+  EnumProcessModulesFn enum_modules_;
+  GetModuleFileNameExAFn module_file_name_;
+  QueryFullProcessImageNameAFn query_image_name_;
+};
+
 // The VDMEnumTaskWOWEx callback; user is a TaskWalkContext*. Returns TRUE
 // (stop) once the visitor has returned false.
 BOOL WINAPI OnWowTask(DWORD thread_id, WORD module16, WORD task16, PSTR module_name,

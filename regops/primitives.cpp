@@ -3,6 +3,8 @@
 #include "common/owners.h"
 #include "common/text.h"
 
+#include <utility>
+
 LONG RegDeleteDepth = 0;
 
 namespace {
@@ -11,62 +13,102 @@ const REGSAM kReadAccess = KEY_READ;
 const REGSAM kRead64Access = KEY_READ | KEY_WOW64_64KEY;
 const REGSAM kFullAccess = KEY_ALL_ACCESS;
 const REGSAM kFull64Access = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
-const LONG kMaxNestedDepth = 5;
 
 bool OpenKey(HKEY root, const char* subkey, REGSAM access, ScopedRegKey* key) {
   return RegOpenKeyExA(root, subkey, 0, access, key->Receive()) == ERROR_SUCCESS;
 }
 
 typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
-const DWORD kOpenLink = 0x8;  // REG_OPTION_OPEN_LINK
-const DWORD kLinkType = 6;    // REG_LINK
-const int kMaxLinkWalkDepth = 32;
+const DWORD kOpenLink = REG_OPTION_OPEN_LINK;
+// Windows allows 512 levels; the product's trees are a few levels deep. A
+// key more than this many levels below the top stays, with its ancestors,
+// and the deletion fails.
+const LONG kMaxTreeDepth = 32;
+// A key name is at most 255 characters, 510 bytes in a double-byte code page.
+const DWORD kNameBytes = 512;
 
-// A registry link is opened like any key: the tree deletion would enter what
-// it leads to and delete that. Opened with REG_OPTION_OPEN_LINK, the link
-// itself shows its "SymbolicLinkValue" and is removed with NtDeleteKey, which
-// only NT has; Windows 9x has no links. 1 when subkey was a link and is gone,
-// 0 when it is no link, -1 when it is a link that stays or may be one.
-int RemoveIfRegLink(HKEY root, const char* subkey, REGSAM view) {
-  {
-    ScopedRegKey probe;
-    if (RegOpenKeyExA(root, subkey, kOpenLink, KEY_QUERY_VALUE | view, probe.Receive()) != ERROR_SUCCESS)
-      return 0;
-    DWORD type = 0;
-    DWORD size = 0;
-    LONG status = RegQueryValueExA(probe.Get(), "SymbolicLinkValue", nullptr, &type, nullptr, &size);
-    if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && type != kLinkType)) return 0;
-    // A key that cannot be told from a link is not walked into.
-    if (status != ERROR_SUCCESS) return -1;
-  }
-  NtDeleteKeyFn delete_key = BindProc<NtDeleteKeyFn>(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
-  if (delete_key == nullptr) return -1;
-  ScopedRegKey link;
-  if (RegOpenKeyExA(root, subkey, kOpenLink, DELETE | view, link.Receive()) != ERROR_SUCCESS) return -1;
-  return delete_key(link.Get()) == 0 ? 1 : -1;
+// NtDeleteKey deletes the very key a handle was opened on, a link opened as a
+// link included; every NT has it in ntdll, which is always loaded.
+NtDeleteKeyFn BindNtDeleteKey() {
+  return BindProc<NtDeleteKeyFn>(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
 }
 
-// Removes every registry link below the open key, without entering any; each
-// subkey is opened by its name relative to its parent, so no path is ever
-// built. False when one stays or a part of the tree could not be looked at.
-bool RemoveRegLinksBelow(HKEY key, int depth) {
-  if (depth > kMaxLinkWalkDepth) return false;
-  // As long a name as the tree deletion itself takes.
-  char name[1000];
+// Windows 95, 98 and Me have no registry links and no NtDeleteKey; there
+// RegDeleteKeyA takes a key with its whole tree.
+bool IsWindows9x() {
+  OSVERSIONINFOA version;
+  memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;
+  return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
+
+// Opens the key at subkey one level at a time, each relative to the one
+// above and as a link where it is one (REG_OPTION_OPEN_LINK), so that no link
+// on the way is ever followed: a link's own key has no subkeys. The last
+// level gets `access`, the others read access; `view` goes with every level,
+// since Windows XP x64 keeps no view on a handle. With a non-null `leaf` the
+// last level is not opened: key is then its parent (root itself when the
+// path has one level; key stays empty) and *leaf points at its name.
+LONG OpenLevels(HKEY root, const char* subkey, REGSAM view, REGSAM access, ScopedRegKey* key,
+                const char** leaf) {
+  HKEY at = root;
+  ScopedRegKey held;
+  const char* rest = subkey;
+  for (;;) {
+    const char* slash = strchr(rest, '\\');
+    bool last = slash == nullptr;
+    if (last && leaf != nullptr) {
+      *leaf = rest;
+      *key = std::move(held);
+      return ERROR_SUCCESS;
+    }
+    char name[kNameBytes];
+    size_t length = last ? strlen(rest) : static_cast<size_t>(slash - rest);
+    if (length == 0 || length >= sizeof name) return ERROR_INVALID_PARAMETER;
+    memcpy(name, rest, length);
+    name[length] = '\0';
+    ScopedRegKey next;
+    LONG status = RegOpenKeyExA(at, name, kOpenLink, (last ? access : KEY_READ) | view, next.Receive());
+    if (status != ERROR_SUCCESS) return status;
+    held = std::move(next);
+    at = held.Get();
+    if (last) {
+      *key = std::move(held);
+      return ERROR_SUCCESS;
+    }
+    rest = slash + 1;
+  }
+}
+
+// Deletes the open key and everything below it, bottom-up, each subkey
+// opened relative to its parent as a link where it is one and deleted
+// through that handle: what is deleted is what was opened, whatever a name
+// leads to meanwhile. A subkey that stays (or appears after the last look)
+// keeps its parent, and the deletion fails.
+bool DeleteOpenedTree(HKEY key, NtDeleteKeyFn delete_key) {
+  if (RegDeleteDepth > kMaxTreeDepth) return false;
+  bool whole = true;
+  char name[kNameBytes];
+  // A deleted subkey hands its index to the next one; one that stays is
+  // stepped past, so the loop always ends.
   for (DWORD index = 0;;) {
     DWORD name_size = sizeof name;
     LONG status = RegEnumKeyExA(key, index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) return true;
+    if (status == ERROR_NO_MORE_ITEMS) break;
     if (status != ERROR_SUCCESS) return false;
-    int link = RemoveIfRegLink(key, name, 0);
-    if (link < 0) return false;
-    // A removed link hands its index to the next subkey.
-    if (link > 0) continue;
     ScopedRegKey child;
-    if (RegOpenKeyExA(key, name, 0, KEY_READ, child.Receive()) != ERROR_SUCCESS) return false;
-    if (!RemoveRegLinksBelow(child.Get(), depth + 1)) return false;
-    ++index;
+    bool gone = false;
+    if (RegOpenKeyExA(key, name, kOpenLink, KEY_ALL_ACCESS, child.Receive()) == ERROR_SUCCESS) {
+      ++RegDeleteDepth;
+      gone = DeleteOpenedTree(child.Get(), delete_key);
+      --RegDeleteDepth;
+    }
+    if (!gone) {
+      whole = false;
+      ++index;
+    }
   }
+  return whole && delete_key(key) == 0;
 }
 
 }  // namespace
@@ -136,40 +178,26 @@ int DeleteRegValue(HKEY root, const char* subkey, const char* value_name) {
 }
 
 int DeleteRegKeyTree(HKEY root, const char* subkey) {
-  if (RegDeleteDepth > kMaxNestedDepth) return 0;
-  char nested[1000];
-  memset(nested, 0, sizeof nested);
-  {
-    ScopedRegKey key;
-    LONG opened = RegOpenKeyExA(root, subkey, 0, kFullAccess, key.Receive());
-    if (RegDeleteDepth == 0) {
-      // Links go first, as links, so that nothing below walks into one.
-      int link = RemoveIfRegLink(root, subkey, 0);
-      if (link != 0) return link > 0 ? 1 : 0;
-      bool checked = opened == ERROR_SUCCESS ? RemoveRegLinksBelow(key.Get(), 0)
-                                             : opened == ERROR_FILE_NOT_FOUND;
-      if (!checked) return 0;
-    }
-    if (opened == ERROR_SUCCESS) {
-      char name[1000];
-      for (DWORD index = 0;; ++index) {
-        DWORD name_size = sizeof name;
-        if (SHEnumKeyExA(key.Get(), index, name, &name_size) != ERROR_SUCCESS) break;
-        // A nested path that does not fit is skipped: this key's own deletion
-        // below takes that subkey with it.
-        if (!JoinPath(nested, sizeof nested, subkey, name)) continue;
-        ++RegDeleteDepth;
-        DeleteRegKeyTree(root, nested);
-        --RegDeleteDepth;
-      }
-    }
+  if (RegDeleteDepth > kMaxTreeDepth) return 0;
+  NtDeleteKeyFn delete_key = BindNtDeleteKey();
+  if (delete_key == nullptr) {
+    // Without NtDeleteKey a key could only go by name, which follows a link;
+    // only Windows 9x lacks it, and it has no links.
+    if (!IsWindows9x()) return 0;
+    ScopedRegKey parent;
+    const char* leaf = nullptr;
+    if (OpenLevels(root, subkey, 0, KEY_ALL_ACCESS, &parent, &leaf) != ERROR_SUCCESS) return 0;
+    return RegDeleteKeyA(parent.Valid() ? parent.Get() : root, leaf) == ERROR_SUCCESS ? 1 : 0;
   }
-  return SHDeleteKeyA(root, subkey) == ERROR_SUCCESS ? 1 : 0;
+  ScopedRegKey key;
+  if (OpenLevels(root, subkey, 0, kFullAccess, &key, nullptr) != ERROR_SUCCESS) return 0;
+  return DeleteOpenedTree(key.Get(), delete_key) ? 1 : 0;
 }
 
 int PurgeRegSubkeys64(HKEY root, const char* subkey) {
   ScopedRegKey key;
-  if (!OpenKey(root, subkey, kFull64Access, &key)) return 0;
+  if (OpenLevels(root, subkey, KEY_WOW64_64KEY, kFull64Access, &key, nullptr) != ERROR_SUCCESS) return 0;
+  NtDeleteKeyFn delete_key = BindNtDeleteKey();
   char name[256];
   bool all_deleted = true;
   LSTATUS status = ERROR_SUCCESS;
@@ -179,10 +207,16 @@ int PurgeRegSubkeys64(HKEY root, const char* subkey) {
     DWORD name_size = 255;
     status = RegEnumKeyExA(key.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
     if (status != ERROR_SUCCESS) break;
-    // RegDeleteKeyA would delete what a link leads to.
-    int link = RemoveIfRegLink(key.Get(), name, KEY_WOW64_64KEY);
-    if (link > 0) continue;
-    if (link < 0 || RegDeleteKeyA(key.Get(), name) != ERROR_SUCCESS) {
+    // Opened in the 64-bit view (RegDeleteKeyA on Windows XP x64 would
+    // delete a same-named key of the 32-bit view) and as a link where it is
+    // one, then deleted through that handle; like RegDeleteKeyA, NtDeleteKey
+    // refuses a key that has subkeys.
+    ScopedRegKey child;
+    bool deleted = delete_key != nullptr &&
+                   RegOpenKeyExA(key.Get(), name, kOpenLink, DELETE | KEY_WOW64_64KEY, child.Receive()) ==
+                       ERROR_SUCCESS &&
+                   delete_key(child.Get()) == 0;
+    if (!deleted) {
       all_deleted = false;
       ++index;
     }

@@ -8,7 +8,8 @@
 #include <cstddef>
 
 // Depth of the running DeleteRegKeyTree below its top-level call. Every caller
-// sets it to 0 right before a top-level DeleteRegKeyTree.
+// sets it to 0 right before a top-level DeleteRegKeyTree; a tree of more than
+// 32 levels below its top is not deleted.
 extern LONG RegDeleteDepth;
 
 int IsRegKeyPresent(HKEY root, const char* subkey);
@@ -25,6 +26,10 @@ int ReadRegValue(HKEY root, const char* subkey, const char* value_name, void* bu
 int IsRegValuePresent(HKEY root, const char* subkey, const char* value_name);
 int DeleteRegValue(HKEY root, const char* subkey, const char* value_name);
 // Deletes the key with everything below it; true when the key itself went.
+// Every level is opened relative to its parent and never through a link; a
+// link in the tree is removed as a link; each key goes through the handle
+// it was opened with.
 int DeleteRegKeyTree(HKEY root, const char* subkey);
-// Deletes every direct subkey of the key in the 64-bit view; true when none is left.
+// Deletes every direct subkey of the key in the 64-bit view, a link as a
+// link, each through its own handle of that view; true when none is left.
 int PurgeRegSubkeys64(HKEY root, const char* subkey);

@@ -301,9 +301,10 @@ TEST(ProductProcess, FailureOnOneIsPrintedAndTheOthersAreStillStopped) {
   EXPECT_EQ(sim::ProcessExitCode(first), 0u);
   EXPECT_EQ(sim::ProcessExitCode(last), 0u);
   for (DWORD pid : {unopenable, unstoppable, textless}) EXPECT_TRUE(sim::IsRunning(pid));
+  // Each product process is opened once to be checked and terminated.
   size_t terminate_opens = 0;
   for (const sim::Call& c : sim::Calls())
-    if (c.name == "OpenProcess" && c.args.substr(0, 6) == "0x1,0,") ++terminate_opens;
+    if (c.name == "OpenProcess" && c.args.substr(0, 8) == "0x411,0,") ++terminate_opens;
   EXPECT_EQ(terminate_opens, 5u);
   ExpectBystandersRunning(bystanders);
   ExpectAllReleased();
@@ -343,5 +344,129 @@ TEST(ProductProcess, StoppedByAConfirmedRunAndNotByACancelledOne) {
     EXPECT_EQ(sim::IsRunning(pid), answer[0] == 'n');
     EXPECT_EQ(r.out.find("Error"), std::string::npos);
     ExpectBystandersRunning(bystanders);
+  }
+}
+
+namespace {
+
+// Calls that open a file by name and whose argument names text.
+std::vector<std::string> FileCallsNaming(const std::string& text) {
+  std::vector<std::string> out;
+  for (const sim::Call& c : sim::Calls()) {
+    bool file_call = c.name == "GetFileAttributesA" || c.name == "GetFileVersionInfoSizeA" ||
+                     c.name == "GetFileVersionInfoA" || c.name == "CreateFileA";
+    if (file_call && c.args.find(text) != std::string::npos) out.push_back(c.name + "(" + c.args + ")");
+  }
+  return out;
+}
+
+}  // namespace
+
+// Only a product file name on a local fixed disk is looked at further:
+// reading a file on a share logs the administrator's session on to that
+// host, and any other program's file is never opened at all.
+TEST(ProductProcess, OnlyAProductNameOnALocalFixedDiskHasItsFileOpened) {
+  struct Row {
+    const char* path;
+    const char* never_opened;  // text no file call may name
+  } rows[] = {
+      {"\\\\host\\share\\ztxcfg.exe", "host"},
+      {"\\\\?\\UNC\\host\\share\\ztxblk.exe", "host"},
+      {"\\\\.\\pipe\\x\\ztxcfg.exe", "pipe"},
+      {"\\\\?\\C:\\Program Files\\Varlume\\ZTX\\ztxcfg.exe", "\\\\?\\"},
+      {"Z:\\Varlume\\ztxcfg.exe", "Z:"},  // a drive mapped to a share
+      {"C:\\Program Files\\Other\\notepad.exe", "notepad"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    sim::Reset(sim::Windows::WinXP);
+    sim::SetVolume('Z', "NTFS");
+    sim::SetDriveType('Z', DRIVE_REMOTE);
+    sim::SetVersionResource("Z:\\Varlume\\ztxcfg.exe", sim::MakerVersion("Varlume"));
+    sim::SetVersionResource("C:\\Program Files\\Other\\notepad.exe", sim::MakerVersion("Varlume"));
+    DWORD pid = sim::AddProcess(row.path);
+    sim::ClearCalls();
+    EXPECT_EQ(StopAndCapture(), "");
+    EXPECT_TRUE(sim::IsRunning(pid));
+    EXPECT_EQ(FileCallsNaming(row.never_opened), std::vector<std::string>{});
+    ExpectAllReleased();
+  }
+}
+
+// Between the walk's look and the termination the product's program may end
+// and its id go to another process. The process opened must still run the
+// file that was checked, or nothing is terminated; the id stays the same
+// process while the handle is held.
+TEST(ProductProcess, AnIdReusedAfterTheCheckStopsOnlyTheProductsOwnFile) {
+  struct Row {
+    const char* what;
+    sim::Windows kind;
+    bool newcomer;             // another process takes the id
+    bool newcomer_is_product;  // started again from the same file
+    bool newcomer_64;
+    const char* printed;
+  } rows[] = {
+      {"XP: another program takes the id", sim::Windows::WinXP, true, false, false, "The parameter is incorrect.\r\n\n"},
+      {"7: another program takes the id", sim::Windows::Win7, true, false, false, "The parameter is incorrect.\r\n\n"},
+      {"2000: the product is started again under the id", sim::Windows::Win2000, true, true, false, ""},
+      {"XP: the process ended and nobody took the id", sim::Windows::WinXP, false, false, false,
+       "The parameter is incorrect.\r\n\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    sim::Reset(row.kind);
+    sim::SetMessageText(ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n");
+    std::vector<DWORD> bystanders = PlantBystanders();
+    std::string product = std::string(kProductDir) + "ztxcfg.exe";
+    DWORD pid = PlantProgram(product, "Varlume");
+    std::string other = "C:\\WINDOWS\\system32\\svchost.exe";
+    sim::MkFile(other);
+    // While its version resource is read, the program ends and (maybe) its
+    // id is reused.
+    bool ended = false;
+    sim::ObserveCalls([&](const sim::Call& c) {
+      if (ended || c.name != "GetFileVersionInfoSizeA" || c.args.find(product) == std::string::npos) return;
+      ended = true;
+      sim::EndProcess(pid, 7);
+      if (!row.newcomer) return;
+      sim::PlantedProcess next;
+      next.pid = pid;
+      next.path = row.newcomer_is_product ? product : other;
+      sim::AddProcess(next);
+    });
+    EXPECT_EQ(StopAndCapture(), row.printed);
+    if (row.newcomer) {
+      EXPECT_EQ(sim::IsRunning(pid), !row.newcomer_is_product);
+    }
+    ExpectBystandersRunning(bystanders);
+    ExpectAllReleased();
+  }
+}
+
+// A 32-bit tool cannot list a 64-bit process's modules; from Vista on it
+// reads the image path from the kernel (QueryFullProcessImageNameA). XP x64
+// has no such call: the program's path stays unknown and it runs on.
+TEST(ProductProcess, SixtyFourBitProgramsAreStoppedWhereWindowsGivesTheirPath) {
+  struct Row {
+    sim::Windows kind;
+    bool stopped;
+  } rows[] = {{sim::Windows::Win7, true}, {sim::Windows::Vista, true}, {sim::Windows::XP64, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.kind));
+    sim::Reset(row.kind, true);
+    std::string dir = "C:\\Program Files\\Varlume\\ZTX\\";
+    sim::SetVersionResource(dir + "ztxblk.exe", sim::MakerVersion("Varlume"));
+    sim::SetVersionResource("C:\\Program Files\\Other\\ztxcfg.exe", sim::MakerVersion("Other Maker Ltd."));
+    sim::PlantedProcess product;
+    product.path = dir + "ztxblk.exe";
+    product.is_64 = true;
+    DWORD pid = sim::AddProcess(product);
+    sim::PlantedProcess other = product;
+    other.path = "C:\\Program Files\\Other\\ztxcfg.exe";
+    DWORD other_pid = sim::AddProcess(other);
+    EXPECT_EQ(StopAndCapture(), "");
+    EXPECT_EQ(sim::IsRunning(pid), !row.stopped);
+    EXPECT_TRUE(sim::IsRunning(other_pid));
+    ExpectAllReleased();
   }
 }

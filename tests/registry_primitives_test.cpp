@@ -11,11 +11,14 @@ namespace {
 const char kKey[] = "SOFTWARE\\Varlume\\ZTX";
 const std::string kHklmKey = "HKLM\\SOFTWARE\\Varlume\\ZTX";
 
-std::string AccessOfOpen(const std::function<void()>& call) {
+// The access of the first open, or of the first open of the level named
+// `level` (a deletion opens the levels above its key first).
+std::string AccessOfOpen(const std::function<void()>& call, const char* level = nullptr) {
   sim::ClearCalls();
   call();
   for (const sim::Call& c : sim::Calls())
-    if (c.name == "RegOpenKeyExA") return c.args.substr(c.args.rfind(',') + 1);
+    if (c.name == "RegOpenKeyExA" && (level == nullptr || c.args.find(",\"" + std::string(level) + "\",") != std::string::npos))
+      return c.args.substr(c.args.rfind(',') + 1);
   return "";
 }
 
@@ -29,9 +32,9 @@ TEST(RegistryPrimitives, EachOperationOpensWithItsOwnAccess) {
   EXPECT_EQ(AccessOfOpen([&] { ReadRegValue(HKEY_LOCAL_MACHINE, kKey, "v", buf, 255); }), "0x20019");
   EXPECT_EQ(AccessOfOpen([] { IsRegValuePresent(HKEY_LOCAL_MACHINE, kKey, "v"); }), "0xf003f");
   EXPECT_EQ(AccessOfOpen([] { DeleteRegValue(HKEY_LOCAL_MACHINE, kKey, "v"); }), "0xf003f");
-  EXPECT_EQ(AccessOfOpen([] { PurgeRegSubkeys64(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varlume"); }), "0xf013f");
+  EXPECT_EQ(AccessOfOpen([] { PurgeRegSubkeys64(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varlume"); }, "Varlume"), "0xf013f");
   RegDeleteDepth = 0;
-  EXPECT_EQ(AccessOfOpen([] { DeleteRegKeyTree(HKEY_LOCAL_MACHINE, kKey); }), "0xf003f");
+  EXPECT_EQ(AccessOfOpen([] { DeleteRegKeyTree(HKEY_LOCAL_MACHINE, kKey); }, "ZTX"), "0xf003f");
   EXPECT_EQ(sim::RegOpenHandles(), 0u);
 }
 
@@ -134,20 +137,16 @@ TEST(DeleteRegKeyTree, RemovesTreesOfAnyDepth) {
   EXPECT_TRUE(sim::RegExists("HKLM\\SOFTWARE\\Varlume\\Other"));
   EXPECT_EQ(RegDeleteDepth, 0);
   EXPECT_EQ(sim::RegOpenHandles(), 0u);
-  // Nested calls go five levels down and no further: no key six levels
-  // below the top is ever opened by a call of its own.
-  size_t deepest = 0;
+  // Every key is opened by its own name relative to its parent and deleted
+  // through that handle, never by a path.
   for (const sim::Call& c : sim::Calls()) {
-    if (c.name == "SHEnumKeyExA") {
-      EXPECT_NE(c.args.find(",size=1000"), std::string::npos) << c.args;
+    EXPECT_NE(c.name, "SHDeleteKeyA");
+    EXPECT_NE(c.name, "RegDeleteKeyA");
+    if (c.name == "RegOpenKeyExA") {
+      EXPECT_EQ(c.args.find('\\'), std::string::npos) << c.args;
     }
-    if (c.name != "RegOpenKeyExA") continue;
-    size_t levels = 0;
-    for (char ch : c.args.substr(0, c.args.find("\",")))
-      levels += ch == '\\';
-    deepest = std::max(deepest, levels);
   }
-  EXPECT_EQ(deepest, 2u + 5u);
+  EXPECT_EQ(sim::CountCalls("NtDeleteKey"), sim::CountCalls("RegOpenKeyExA") - 2);
 }
 
 TEST(DeleteRegKeyTree, EdgesOfTheTree) {
@@ -159,17 +158,29 @@ TEST(DeleteRegKeyTree, EdgesOfTheTree) {
   EXPECT_EQ(DeleteRegKeyTree(HKEY_LOCAL_MACHINE, kKey), 1);  // no subkeys
 
   PlantTree(kHklmKey, 2, 2);
-  RegDeleteDepth = 6;
+  RegDeleteDepth = 33;
   sim::ClearCalls();
   EXPECT_EQ(DeleteRegKeyTree(HKEY_LOCAL_MACHINE, kKey), 0);
   EXPECT_TRUE(sim::Calls().empty());
   EXPECT_EQ(sim::RegCountKeys(kHklmKey), 7u);
   RegDeleteDepth = 0;
 
-  // A subkey whose nested path would pass 1000 bytes goes with its parent.
-  sim::RegCreate(kHklmKey + "\\" + std::string(990, 'n') + "\\child");
+  // Names as long as Windows allows, 255 characters (510 bytes in code page
+  // 932), go; a key more than 32 levels below the top stays with its
+  // ancestors.
+  std::string wide;
+  for (int i = 0; i < 255; ++i) wide += "\x82\xa0";
+  sim::RegCreate(kHklmKey + "\\" + std::string(255, 'n') + "\\" + wide);
   EXPECT_EQ(DeleteRegKeyTree(HKEY_LOCAL_MACHINE, kKey), 1);
   EXPECT_FALSE(sim::RegExists(kHklmKey));
+  std::string deep = kHklmKey;
+  for (int i = 0; i < 33; ++i) deep += "\\d";
+  sim::RegCreate(deep);
+  sim::RegCreate(kHklmKey + "\\shallow");
+  EXPECT_EQ(DeleteRegKeyTree(HKEY_LOCAL_MACHINE, kKey), 0);
+  EXPECT_TRUE(sim::RegExists(deep));
+  EXPECT_EQ(RegDeleteDepth, 0);
+  sim::RegDelete(kHklmKey);
 
   // A key that refuses deletion fails the whole call.
   PlantTree(kHklmKey, 1, 2);
@@ -193,6 +204,27 @@ TEST(PurgeRegSubkeys64, DeletesDirectSubkeysInTheSixtyFourBitView) {
   EXPECT_TRUE(sim::RegValueExists(vendor, "kept"));
   EXPECT_TRUE(sim::RegExists("HKLM\\SOFTWARE\\Wow6432Node\\Varlume\\ZTX"));  // the other view stays
   EXPECT_EQ(sim::RegOpenHandles(), 0u);
+}
+
+// Windows XP x64 and Server 2003 x64 open a name relative to a handle of the
+// 64-bit view in the 32-bit view unless told otherwise: there a purge that
+// lets them choose deletes other products' same-named keys of the 32-bit
+// view and leaves the 64-bit ones.
+TEST(PurgeRegSubkeys64, DeletesInTheSixtyFourBitViewOfEverySixtyFourBitWindows) {
+  const sim::Windows kinds[] = {sim::Windows::XP64, sim::Windows::Server2003, sim::Windows::Vista,
+                                sim::Windows::Win7};
+  for (sim::Windows kind : kinds) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    sim::Reset(kind, true);
+    const std::string vendor64 = "HKLM\\SOFTWARE\\Varlume";
+    const std::string vendor32 = "HKLM\\SOFTWARE\\Wow6432Node\\Varlume";
+    for (const char* k : {"\\ZTX", "\\Other"}) sim::RegCreate(vendor64 + k);
+    for (const char* k : {"\\ZTX", "\\Other", "\\Tool"}) sim::RegCreate(vendor32 + k);
+    EXPECT_EQ(PurgeRegSubkeys64(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varlume"), 1);
+    EXPECT_EQ(sim::RegSubkeys(vendor64), std::vector<std::string>());
+    EXPECT_EQ(sim::RegSubkeys(vendor32), (std::vector<std::string>{"Other", "Tool", "ZTX"}));
+    EXPECT_EQ(sim::RegOpenHandles(), 0u);
+  }
 }
 
 TEST(PurgeRegSubkeys64, EndsAndReportsFailureWhenASubkeyStays) {

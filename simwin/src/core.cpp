@@ -84,6 +84,8 @@ std::vector<std::string> SplitPath(const std::string& path) {
 
 static std::string ModuleKey(const std::string& dll) {
   std::string u = Upper(dll);
+  size_t slash = u.find_last_of('\\');
+  if (slash != std::string::npos) u = u.substr(slash + 1);
   if (u.size() > 4 && u.compare(u.size() - 4, 4, ".DLL") == 0) u.resize(u.size() - 4);
   return u;
 }
@@ -141,6 +143,7 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
   std::set<std::string> k32 = {"GetFileInformationByHandle"};
   if (xp_or_later) k32.insert({"IsWow64Process", "GetNativeSystemInfo"});
   if (wow64_api) k32.insert({"Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection"});
+  if (!nine_x && v.major >= 6) k32.insert("QueryFullProcessImageNameA");
   if (nine_x || v.major >= 5) k32.insert({"CreateToolhelp32Snapshot", "Process32First", "Process32Next"});
   SetExports("KERNEL32", k32);
   std::set<std::string> adv;
@@ -225,8 +228,22 @@ SimProcess* FindProcess(DWORD pid) {
 HANDLE NewHandle(const KernelObject& object) {
   uintptr_t h = S().next_handle;
   S().next_handle += 4;
-  S().handles[h] = object;
+  KernelObject& stored = S().handles[h] = object;
+  if (stored.kind == KernelObject::kProcess && stored.process == 0) {
+    SimProcess* p = FindProcess(stored.pid);
+    if (p != nullptr) {
+      if (p->serial == 0) p->serial = S().next_process_serial++;
+      stored.process = p->serial;
+    }
+  }
   return reinterpret_cast<HANDLE>(h);
+}
+
+SimProcess* ProcessOf(const KernelObject& object) {
+  if (object.process == 0) return FindProcess(object.pid);
+  for (SimProcess& p : S().processes)
+    if (p.serial == object.process) return &p;
+  return nullptr;
 }
 
 KernelObject* FindHandle(HANDLE handle) {
@@ -250,6 +267,8 @@ void Reset(Windows kind, bool windows_64, bool process_64) {
   st.modules.clear();
   st.loaded.clear();
   st.load_calls.clear();
+  st.library_loads.clear();
+  st.exe_dir = "C:\\tool";
   st.now_ms = 0;
   st.has_console = true;
   st.keys.clear();
@@ -264,6 +283,8 @@ void Reset(Windows kind, bool windows_64, bool process_64) {
   st.processes.clear();
   st.handles.clear();
   st.next_pid = 1000;
+  st.next_process_serial = 1;
+  st.drive_types.clear();
   for (const char* root : {"HKLM", "HKCU", "HKCR", "HKU"}) {
     st.reg_roots[root] = std::make_unique<RegNode>();
     st.reg_roots[root]->name = root;
@@ -419,17 +440,127 @@ HMODULE GetModuleHandleA(LPCSTR name) {
   return ModuleHandle(key);
 }
 
-HMODULE LoadLibraryA(LPCSTR name) {
+// ---------------------------------------------------------------- loader: where a library is found
+
+namespace {
+
+// The tool's exe imports these (and every program has ntdll): they are in the
+// process before its first line runs, and a name without a path is answered
+// with the module already there, without any search.
+bool LoadedAtStart(const std::string& key) {
+  static const char* const kImported[] = {"NTDLL",  "KERNEL32", "ADVAPI32", "USER32", "SHELL32",
+                                          "SHLWAPI", "VERSION", "WS2_32",   "MSVCRT"};
+  for (const char* k : kImported)
+    if (key == k) return true;
+  return false;
+}
+
+bool SameFolder(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+// What loading the file at a full (resolved) path gives: the system's module
+// when it is the system folder of the tool's own bitness, a DLL someone put
+// there when a file of that name lies elsewhere.
+enum class Found { kNothing, kSystem, kPlanted, kWrongBitness };
+
+Found FindAt(const std::string& full, const std::string& key) {
+  State& st = S();
+  std::string folder = FolderOf(full);
+  // A WOW64 tool's own system DLLs lie in SysWOW64, which its System32 leads
+  // to while redirection is on.
+  bool wow64 = st.version.windows_64 && !st.version.process_64;
+  std::string own = wow64 ? st.windows_dir + "\\SysWOW64" : st.system_dir;
+  if (SameFolder(folder, own)) {
+    if (st.modules.count(key) != 0) return Found::kSystem;
+  } else if (wow64 && SameFolder(folder, st.windows_dir + "\\System32") && st.modules.count(key) != 0) {
+    // Reached with redirection off: the 64-bit DLL of the native folder.
+    return Found::kWrongBitness;
+  }
+  FsNode* n = FsFind(full);
+  return n != nullptr && !n->dir ? Found::kPlanted : Found::kNothing;
+}
+
+// The folders a name without a path is looked for in, in order: the tool's
+// own folder first; the current folder before the system folders where safe
+// DLL search mode is off by default (9x, 2000 and XP before its second
+// service pack, which the presets stand for), after them elsewhere.
+std::vector<std::string> SearchOrder() {
+  State& st = S();
+  const sim::VersionState& v = st.version;
+  bool current_early = v.platform == VER_PLATFORM_WIN32_WINDOWS || v.major < 5 || (v.major == 5 && v.minor <= 1);
+  std::vector<std::string> dirs = {st.exe_dir};
+  if (current_early) dirs.push_back(st.current_dir);
+  dirs.push_back(st.system_dir);
+  dirs.push_back(st.windows_dir);
+  if (!current_early) dirs.push_back(st.current_dir);
+  return dirs;
+}
+
+HMODULE Load(const char* call, LPCSTR name, DWORD flags) {
+  State& st = S();
   DWORD err = ERROR_MOD_NOT_FOUND;
   std::string key = name ? ModuleKey(name) : "";
-  S().load_calls[key]++;
-  if (Enter("LoadLibraryA", err, "%s", Str(name).c_str())) return nullptr;
-  if (S().modules.count(key) == 0) {
-    S().last_error = ERROR_MOD_NOT_FOUND;
+  st.load_calls[key]++;
+  sim::LibraryLoad record;
+  record.call = call;
+  record.name = name ? name : "(null)";
+  record.flags = flags;
+  bool fail = strcmp(call, "LoadLibraryA") == 0 ? Enter(call, err, "%s", Str(name).c_str())
+                                                : Enter(call, err, "%s,0x%x", Str(name).c_str(), flags);
+  if (fail || name == nullptr) {
+    st.library_loads.push_back(record);
+    if (!fail) st.last_error = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
-  S().loaded[key]++;
+  std::string text = name;
+  Found found = Found::kNothing;
+  std::string full;
+  if (text.find('\\') != std::string::npos || text.find(':') != std::string::npos) {
+    full = Resolve(text);
+    found = FindAt(full, key);
+  } else if (LoadedAtStart(key) && st.modules.count(key) != 0) {
+    found = Found::kSystem;
+    full = "(loaded)";
+  } else {
+    for (const std::string& dir : SearchOrder()) {
+      full = Resolve(dir + "\\" + text);
+      found = FindAt(full, key);
+      if (found != Found::kNothing) break;
+    }
+  }
+  if (found == Found::kNothing || found == Found::kWrongBitness) {
+    st.last_error = found == Found::kNothing ? ERROR_MOD_NOT_FOUND : ERROR_BAD_EXE_FORMAT;
+    st.library_loads.push_back(record);
+    return nullptr;
+  }
+  record.loaded = full;
+  record.planted = found == Found::kPlanted;
+  st.library_loads.push_back(record);
+  if (record.planted) {
+    // Its DllMain has run by now; it exports nothing the tool knows.
+    key = "PLANTED:" + Upper(full);
+    st.modules[key].name = key;
+  }
+  st.loaded[key]++;
   return ModuleHandle(key);
+}
+
+}  // namespace
+
+namespace sim {
+const std::vector<LibraryLoad>& LibraryLoads() { return S().library_loads; }
+void SetExeDir(const std::string& path) { S().exe_dir = path; }
+}  // namespace sim
+
+HMODULE LoadLibraryA(LPCSTR name) { return Load("LoadLibraryA", name, 0); }
+
+HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+  (void)file;
+  return Load("LoadLibraryExA", name, flags);
 }
 
 BOOL FreeLibrary(HMODULE module) {
@@ -660,7 +791,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   DWORD err = ERROR_INVALID_HANDLE;
   if (Enter("WaitForSingleObject", err, "%p,%u", handle, milliseconds)) return WAIT_FAILED;
   KernelObject* o = FindHandle(handle);
-  SimProcess* p = o && o->kind == KernelObject::kProcess ? FindProcess(o->pid) : nullptr;
+  SimProcess* p = o && o->kind == KernelObject::kProcess ? ProcessOf(*o) : nullptr;
   if (p == nullptr) {
     S().last_error = ERROR_INVALID_HANDLE;
     return WAIT_FAILED;
@@ -685,7 +816,7 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
   DWORD err = ERROR_INVALID_HANDLE;
   if (Enter("GetExitCodeProcess", err, "%p", process)) return FALSE;
   KernelObject* o = FindHandle(process);
-  SimProcess* p = o && o->kind == KernelObject::kProcess ? FindProcess(o->pid) : nullptr;
+  SimProcess* p = o && o->kind == KernelObject::kProcess ? ProcessOf(*o) : nullptr;
   if (p == nullptr) {
     S().last_error = ERROR_INVALID_HANDLE;
     return FALSE;

@@ -2,6 +2,7 @@
 #include "simwin/machine_process.h"
 #include "state.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -176,17 +177,18 @@ static FsNode* FileNode(LPCSTR path) {
   return n != nullptr && !n->dir ? n : nullptr;
 }
 
-static SimProcess* ProcessOfHandle(HANDLE handle, DWORD need_access) {
+// need_any: the handle must hold at least one of these rights as well.
+static SimProcess* ProcessOfHandle(HANDLE handle, DWORD need_access, DWORD need_any = 0) {
   KernelObject* o = FindHandle(handle);
   if (o == nullptr || o->kind != KernelObject::kProcess) {
     S().last_error = ERROR_INVALID_HANDLE;
     return nullptr;
   }
-  if ((o->access & need_access) != need_access) {
+  if ((o->access & need_access) != need_access || (need_any != 0 && (o->access & need_any) == 0)) {
     S().last_error = ERROR_ACCESS_DENIED;
     return nullptr;
   }
-  SimProcess* p = FindProcess(o->pid);
+  SimProcess* p = ProcessOf(*o);
   if (p == nullptr) S().last_error = ERROR_INVALID_HANDLE;
   return p;
 }
@@ -220,6 +222,18 @@ void SetVersionResource(const std::string& path, const VersionResource& resource
   n->version_block = Serialise(resource);
 }
 
+// An id is free again once its process has ended and no handle refers to
+// it: Windows keeps the process object (and its id) while a handle is open.
+static bool IdHeld(DWORD pid) {
+  for (const SimProcess& p : S().processes) {
+    if (p.pid != pid) continue;
+    if (p.running) return true;
+    for (const auto& h : S().handles)
+      if (h.second.kind == KernelObject::kProcess && p.serial != 0 && h.second.process == p.serial) return true;
+  }
+  return false;
+}
+
 DWORD AddProcess(const PlantedProcess& planted) {
   State& st = S();
   SimProcess p;
@@ -229,7 +243,16 @@ DWORD AddProcess(const PlantedProcess& planted) {
     st.next_pid += 4;
   } else {
     p.pid = planted.pid;
+    if (IdHeld(p.pid)) {
+      fprintf(stderr, "simwin: process id %u is still in use\n", p.pid);
+      abort();
+    }
+    std::vector<SimProcess>& all = st.processes;
+    for (size_t i = all.size(); i-- > 0;)
+      if (all[i].pid == p.pid) all.erase(all.begin() + static_cast<std::ptrdiff_t>(i));
   }
+  p.serial = st.next_process_serial++;
+  p.is_64 = planted.is_64 && st.version.windows_64;
   p.path = planted.path;
   p.exe_name = planted.exe_name.empty() ? planted.path : planted.exe_name;
   p.can_open = planted.can_open;
@@ -247,6 +270,17 @@ DWORD AddProcess(const std::string& path) {
   PlantedProcess planted;
   planted.path = path;
   return AddProcess(planted);
+}
+
+void EndProcess(DWORD pid, DWORD exit_code) {
+  SimProcess* p = FindProcess(pid);
+  if (p == nullptr || !p->running) return;
+  p->running = false;
+  p->exit_code = exit_code;
+}
+
+void SetDriveType(char drive, UINT type) {
+  S().drive_types[static_cast<char>(toupper(static_cast<unsigned char>(drive)))] = type;
 }
 
 bool IsRunning(DWORD pid) {
@@ -278,9 +312,18 @@ HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid) {
     S().last_error = p->open_error;
     return nullptr;
   }
+  const sim::VersionState& v = S().version;
+  bool vista = v.platform == VER_PLATFORM_WIN32_NT && v.major >= 6;
+  // The limited query right came with Vista, which grants it with the full one.
+  if ((access & PROCESS_QUERY_LIMITED_INFORMATION) && !vista) {
+    S().last_error = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
+  if ((access & PROCESS_QUERY_INFORMATION) && vista) access |= PROCESS_QUERY_LIMITED_INFORMATION;
   KernelObject o;
   o.kind = KernelObject::kProcess;
   o.pid = pid;
+  o.process = p->serial;
   o.access = access;
   return NewHandle(o);
 }
@@ -409,7 +452,9 @@ BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, LPDWORD n
   if (Enter("EnumProcessModules", err, "%p,bytes=%u", process, bytes)) return FALSE;
   const SimProcess* p = ProcessOfHandle(process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
   if (p == nullptr) return FALSE;
-  if (!p->modules_readable || !p->running) {
+  // A 32-bit program cannot read a 64-bit process's module list (the
+  // documentation of EnumProcessModules names ERROR_PARTIAL_COPY).
+  if (!p->modules_readable || !p->running || (p->is_64 && !S().version.process_64)) {
     S().last_error = ERROR_PARTIAL_COPY;
     return FALSE;
   }
@@ -430,7 +475,7 @@ DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD siz
     S().last_error = ERROR_INVALID_HANDLE;
     return 0;
   }
-  if (p->path.empty() || !p->modules_readable) {
+  if (p->path.empty() || !p->modules_readable || (p->is_64 && !S().version.process_64)) {
     S().last_error = ERROR_PARTIAL_COPY;
     return 0;
   }
@@ -447,6 +492,40 @@ DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD siz
   }
   memcpy(name, p->path.c_str(), p->path.size() + 1);
   return static_cast<DWORD>(p->path.size());
+}
+
+BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, PDWORD size) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("QueryFullProcessImageNameA", err, "%p,%u,size=%u", process, flags, size ? *size : 0)) return FALSE;
+  const SimProcess* p = ProcessOfHandle(process, 0, PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION);
+  if (p == nullptr) return FALSE;
+  // The kernel keeps the image's name for the process object's whole life,
+  // whatever its bitness; the simulated processes with no readable path
+  // (the idle and system processes) have none to give.
+  if (p->path.empty() || flags != 0) {
+    S().last_error = p->path.empty() ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  if (name == nullptr || size == nullptr || p->path.size() + 1 > *size) {
+    S().last_error = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
+  }
+  memcpy(name, p->path.c_str(), p->path.size() + 1);
+  *size = static_cast<DWORD>(p->path.size());
+  return TRUE;
+}
+
+UINT GetDriveTypeA(LPCSTR root) {
+  DWORD err = 0;
+  if (Enter("GetDriveTypeA", err, "%s", Str(root).c_str())) return DRIVE_UNKNOWN;
+  // Only a root of the form "X:\\" is asked about; a UNC root is a remote one.
+  if (root != nullptr && root[0] == '\\' && root[1] == '\\') return DRIVE_REMOTE;
+  if (root == nullptr || root[0] == '\0' || root[1] != ':' || root[2] != '\\' || root[3] != '\0')
+    return DRIVE_NO_ROOT_DIR;
+  char drive = static_cast<char>(toupper(static_cast<unsigned char>(root[0])));
+  if (S().volumes.count(drive) == 0) return DRIVE_NO_ROOT_DIR;
+  auto it = S().drive_types.find(drive);
+  return it == S().drive_types.end() ? DRIVE_FIXED : it->second;
 }
 
 INT VDMEnumTaskWOWEx(DWORD pid, TASKENUMPROCEX callback, LPARAM user) {

@@ -23,6 +23,7 @@ FARPROC ProcByName(const std::string& name) {
       {"EnumProcesses", P(&EnumProcesses)},
       {"EnumProcessModules", P(&EnumProcessModules)},
       {"GetModuleFileNameExA", P(&GetModuleFileNameExA)},
+      {"QueryFullProcessImageNameA", P(&QueryFullProcessImageNameA)},
       {"VDMEnumTaskWOWEx", P(&VDMEnumTaskWOWEx)},
       {"AddAccessAllowedAceEx", P(&AddAccessAllowedAceEx)},
       {"GetAclInformation", P(&GetAclInformation)},

@@ -30,14 +30,20 @@ struct RegValue {
   DWORD type = REG_SZ;
   std::vector<uint8_t> data;
 };
-struct RegNode {
+// Shared so that a handle keeps the key it was opened on, also after the key
+// has left the tree.
+struct RegNode : std::enable_shared_from_this<RegNode> {
   std::string name;
   std::map<std::string, RegValue> values;                  // by upper-case name
-  std::map<std::string, std::unique_ptr<RegNode>> subkeys;  // by upper-case name
+  std::map<std::string, std::shared_ptr<RegNode>> subkeys;  // by upper-case name
   bool deny_write = false;
   bool deny_delete = false;
   // A registry link: the physical path of the key it leads to.
   std::string link_target;
+  // Where the key stands: its parent (null for a root), or deleted once it
+  // has been removed while a handle still refers to it.
+  RegNode* parent = nullptr;
+  bool deleted = false;
 };
 
 struct FsNode {
@@ -58,9 +64,12 @@ struct FsNode {
 };
 
 struct OpenKey {
-  std::vector<std::string> path;  // physical, below the root node; [0] is the root name
+  std::vector<std::string> path;  // logical, as opened; [0] is the root name
   REGSAM access = 0;
   bool open_link = false;  // opened with REG_OPTION_OPEN_LINK: the link itself
+  // The key the handle was opened on: Windows keeps it whatever happens to
+  // the names on the way to it afterwards.
+  std::shared_ptr<RegNode> node;
 };
 
 struct Fault {
@@ -101,12 +110,17 @@ struct SimProcess {
     std::string file;
   };
   std::vector<Task> tasks;      // 16-bit tasks, for an NTVDM host
+  // Which process this is: ids are reused once a process has ended and no
+  // handle refers to it any more, serials never.
+  uint64_t serial = 0;
+  bool is_64 = false;           // a 64-bit program on 64-bit Windows
 };
 
 // A kernel handle: a process opened or started, or a toolhelp snapshot.
 struct KernelObject {
   enum Kind { kProcess, kSnapshot, kFile, kFind } kind = kProcess;
   DWORD pid = 0;
+  uint64_t process = 0;  // kProcess: the serial of the process opened
   DWORD access = 0;
   uint64_t node = 0;   // kFile: the FsNode's id
   char drive = 'C';    // kFile: the volume the node was opened on
@@ -134,6 +148,11 @@ struct State {
   std::map<std::string, Module> modules;   // by upper-case name
   std::map<std::string, int> loaded;       // live LoadLibraryA references
   std::map<std::string, int> load_calls;
+  // Where libraries are found: every load as the tool asked for it, and the
+  // folder of the tool's exe, which a name without a path is looked for in
+  // first.
+  std::vector<LibraryLoad> library_loads;
+  std::string exe_dir = "C:\\tool";
 
   uint64_t now_ms = 0;
   bool has_console = true;
@@ -144,7 +163,7 @@ struct State {
   std::set<void*> heap_blocks;
   std::set<void*> local_blocks;
 
-  std::map<std::string, std::unique_ptr<RegNode>> reg_roots;  // "HKLM", "HKCU"
+  std::map<std::string, std::shared_ptr<RegNode>> reg_roots;  // "HKLM", "HKCU"
   std::map<uintptr_t, OpenKey> open_keys;
   uintptr_t next_key = 0x1000;
 
@@ -159,11 +178,15 @@ struct State {
 
   std::vector<SimProcess> processes;  // in the order the system lists them
   DWORD next_pid = 1000;
+  uint64_t next_process_serial = 1;
+  std::map<char, UINT> drive_types;   // GetDriveTypeA answers; DRIVE_FIXED when not set
   std::map<uintptr_t, KernelObject> handles;
   uintptr_t next_handle = 0x2000;
 };
 
 SimProcess* FindProcess(DWORD pid);
+// The process a handle was opened on, also when its id now names another.
+SimProcess* ProcessOf(const KernelObject& object);
 HANDLE NewHandle(const KernelObject& object);
 KernelObject* FindHandle(HANDLE handle);
 

@@ -83,6 +83,7 @@ typedef INT_PTR (*FARPROC)();
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_BAD_FORMAT 11L
+#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_NOT_READY 21L
 #define ERROR_SHARING_VIOLATION 32L
@@ -159,6 +160,8 @@ typedef struct _SYSTEM_INFO {
 BOOL GetVersionExA(LPOSVERSIONINFOA info);
 HMODULE GetModuleHandleA(LPCSTR name);
 HMODULE LoadLibraryA(LPCSTR name);
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
+HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
 BOOL FreeLibrary(HMODULE module);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 HANDLE GetCurrentProcess(void);
@@ -257,6 +260,18 @@ HLOCAL LocalFree(HLOCAL block);
 #define PROCESS_QUERY_INFORMATION 0x0400u
 #define SYNCHRONIZE 0x00100000u
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid);
+// The image path of a process through its handle (looked up by name; Vista
+// and later), and the kind of a drive.
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
+BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, PDWORD size);
+#define DRIVE_UNKNOWN 0u
+#define DRIVE_NO_ROOT_DIR 1u
+#define DRIVE_REMOVABLE 2u
+#define DRIVE_FIXED 3u
+#define DRIVE_REMOTE 4u
+#define DRIVE_CDROM 5u
+#define DRIVE_RAMDISK 6u
+UINT GetDriveTypeA(LPCSTR root);
 BOOL TerminateProcess(HANDLE process, UINT exit_code);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code);

@@ -76,6 +76,25 @@ bool HasExport(const std::string& dll, const std::string& name);
 int LoadedCount(const std::string& dll);
 int LoadCalls(const std::string& dll);
 
+// Where the loader finds a library. A full path is looked at alone: the
+// system folder (of the tool's bitness; with WOW64 redirection off a WOW64
+// tool reaches the 64-bit DLLs there, which fail with ERROR_BAD_EXE_FORMAT)
+// holds the DLLs above, and a file planted anywhere else with MkFile is
+// loaded as a foreign DLL. A name without a path is the module already in
+// the process when the exe imports it, and otherwise is looked for in the
+// exe's folder, the current folder (before the system folder on 9x, 2000
+// and XP, after the Windows folder later) and the system folders.
+struct LibraryLoad {
+  std::string call;      // LoadLibraryA or LoadLibraryExA
+  std::string name;      // as the tool passed it
+  DWORD flags = 0;
+  std::string loaded;    // the file loaded, "(loaded)" for a module already there, "" when it failed
+  bool planted = false;  // a file that is no DLL of the system
+};
+const std::vector<LibraryLoad>& LibraryLoads();
+// The folder of the tool's exe (Reset makes it C:\\tool).
+void SetExeDir(const std::string& path);
+
 // ---------------------------------------------------------------- clock, console, debug
 uint64_t NowMs();
 void SetConsole(bool has_console);
@@ -110,8 +129,13 @@ std::vector<uint8_t> RegValueData(const std::string& path, const std::string& na
 std::vector<std::string> RegSubkeys(const std::string& path);
 // A registry link at path (with its "SymbolicLinkValue" of type REG_LINK)
 // leading to the key at target; opening a path through it leads there.
+// A link is made as a new key: a key that stood at path is deleted first.
 void RegLink(const std::string& path, const std::string& target);
 bool RegIsLink(const std::string& path);
+// Deletes the key at path with everything below it, as another program
+// would; a link at path goes itself, its target stays. Handles the tool
+// holds on any of them see a deleted key.
+void RegDelete(const std::string& path);
 // Opening the key for anything beyond reading is refused.
 void RegDenyWrite(const std::string& path);
 // RegDeleteKeyA/SHDeleteKeyA of this key are refused.

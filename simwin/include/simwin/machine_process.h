@@ -45,13 +45,21 @@ struct PlantedProcess {
   bool can_terminate = true;
   DWORD terminate_error = ERROR_ACCESS_DENIED;
   std::vector<std::pair<WORD, std::string>> tasks;  // 16-bit task handle, file name
+  bool is_64 = false;  // a 64-bit program (on 64-bit Windows only)
 };
 
 // Starts a process (listed after the ones already running); gives its id.
+// A given pid may be one whose process has ended and that no handle refers
+// to any more: Windows reuses such ids.
 DWORD AddProcess(const PlantedProcess& planted);
 // Shorthand: a process with that module path.
 DWORD AddProcess(const std::string& path);
 bool IsRunning(DWORD pid);
+// The process ends by itself (a crash, its own exit) with that exit code.
+void EndProcess(DWORD pid, DWORD exit_code = 0);
+// What GetDriveTypeA reports for a drive of the machine (DRIVE_FIXED unless
+// set; a drive letter mapped to a share is DRIVE_REMOTE).
+void SetDriveType(char drive, UINT type);
 DWORD ProcessExitCode(DWORD pid);  // STILL_ACTIVE while running
 
 // ---------------------------------------------------------------- message texts
