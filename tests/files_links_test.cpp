@@ -15,8 +15,8 @@ namespace {
 const std::string kPf = "C:\\Program Files";
 const std::string kAppData = "C:\\Documents and Settings\\All Users\\Application Data";
 const std::string kPrograms = "C:\\Documents and Settings\\All Users\\Start Menu\\Programs";
-const std::string kInstallInfo =
-    kPf + "\\InstallShield Installation Information\\{6E2C41D8-93AF-4B07-A1C5-2F8D07E4B913}";
+const char kInstallInfoName[] = "InstallShield Installation Information\\{6E2C41D8-93AF-4B07-A1C5-2F8D07E4B913}";
+const std::string kInstallInfo = kPf + "\\" + kInstallInfoName;
 const std::string kUninstall = std::string("HKLM\\") + kUninstallKey;
 // What the links point at: nothing of the product's.
 const std::string kVictim = "C:\\WINDOWS\\Victim";
@@ -93,7 +93,7 @@ std::vector<Case> Cases() {
        [] { DeleteStartMenuFolder(); }},
       {"installer-information folder", kInstallInfo,
        [] { sim::MkFile(kInstallInfo + "\\setup.ilg"); PlantLinksIn(kInstallInfo); },
-       [] { EXPECT_EQ(DeleteFolder(kInstallInfo.c_str()), 1); }},
+       [] { EXPECT_EQ(DeleteFolder(kPf.c_str(), kInstallInfoName), 1); }},
       {"Start-menu folder that is itself a link", menu,
        [=] { start_menu(); sim::MkLink(menu, kVictim, true); },
        [] { DeleteStartMenuFolder(); }},
@@ -131,9 +131,9 @@ TEST(Links, ALinkThatStaysStopsTheDeletion) {
     std::function<void(const std::string& folder)> arrange;
   } rows[] = {
       {"link refuses removal", [](const std::string& f) { sim::SetDenyDelete(f + "\\logs\\old\\archive"); }},
-      {"removal fails", [](const std::string&) { sim::FailAlways("RemoveDirectoryA"); }},
-      {"listing fails", [](const std::string&) { sim::FailCall("FindFirstFileA", 2, ERROR_ACCESS_DENIED); }},
-      {"listing breaks off", [](const std::string&) { sim::FailCall("FindNextFileA", 1, ERROR_ACCESS_DENIED); }},
+      {"removal fails", [](const std::string&) { sim::FailAlways("NtSetInformationFile"); }},
+      {"listing fails", [](const std::string&) { sim::FailCall("NtQueryDirectoryFile", 2); }},
+      {"listing breaks off", [](const std::string&) { sim::FailCall("NtQueryDirectoryFile", 4); }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.comment);
@@ -170,7 +170,7 @@ TEST(Links, TheWalkIsBoundedAndNeverCutsAPathShort) {
     PlantProduct(folder);
     sim::MkDir(folder + row.link.substr(0, row.link.rfind('\\')));
     sim::MkLink(folder + row.link, kVictim, true);
-    EXPECT_EQ(DeleteFolder(folder.c_str()), 0);
+    EXPECT_EQ(DeleteFolder(kPf.c_str(), "ORVA\\GX_LT"), 0);
     EXPECT_EQ(sim::CountCalls("SHFileOperationA"), 0u);
     EXPECT_EQ(VictimsLost(), std::vector<std::string>());
   }
