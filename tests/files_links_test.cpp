@@ -282,3 +282,22 @@ TEST(LinkedLogs, ALinkSwappedInAfterTheCheckRedirectsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// On a Japanese machine the "A" calls give U+00A5 (yen) as 0x5C, the
+// backslash: a walk by ANSI names looks into a decoy "a\b" and never into
+// "a¥b", where the junction is.
+TEST(Links, AYenSignInANameHidesNoJunctionFromTheWalk) {
+  sim::Reset(sim::Windows::WinXP);
+  PlantVictims();
+  std::string folder = kPf + "\\ORVA\\GX_LT";
+  PlantProduct(folder);
+  sim::MkFile(folder + "\\a\\b\\decoy.txt");
+  sim::MkLink(folder + "\\a¥b\\archive", kVictim, true);
+  EXPECT_EQ(DeleteProductFolders(2, 4), 1);
+  EXPECT_EQ(VictimsLost(), std::vector<std::string>());
+  EXPECT_FALSE(sim::Exists(folder));
+}
+
+}  // namespace

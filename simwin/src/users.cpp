@@ -101,4 +101,6 @@ uint64_t NodeId(const std::string& path) {
 
 bool NodeExists(uint64_t id) { return FsById(id) != nullptr; }
 
+std::string PathOf(uint64_t id) { return FsPathOf(id); }
+
 }  // namespace sim

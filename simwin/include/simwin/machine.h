@@ -158,6 +158,7 @@ void MkHardLink(const std::string& path, const std::string& existing);
 // absent), and whether that file or folder still exists under any name.
 uint64_t NodeId(const std::string& path);
 bool NodeExists(uint64_t id);
+std::string PathOf(uint64_t id);  // where it is now; "" when gone
 // Another user of the machine, acting while the tool runs. The user may
 // change what lies below the writable folders (a deny of deletion in an
 // access list still holds), never what a handle opened without
