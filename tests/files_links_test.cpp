@@ -151,16 +151,25 @@ TEST(Links, ALinkThatStaysStopsTheDeletion) {
 }
 
 TEST(Links, TheWalkIsBoundedAndNeverCutsAPathShort) {
+  auto nested = [](int levels) {
+    std::string p;
+    for (int i = 0; i < levels; ++i) p += "\\d";
+    return p + "\\link";
+  };
+  // "C:\Program Files\ORVA\GX_LT\" has 28 characters.
+  auto named = [](size_t path_chars) { return "\\" + std::string(path_chars - 28, 'n'); };
   struct Row {
     const char* comment;
-    std::string link;  // below the folder, where nothing may go unseen
+    std::string item;  // below the folder, where nothing may go unseen
+    bool link;
+    int result;
   } rows[] = {
-      {"nested deeper than any product", [] {
-         std::string p;
-         for (int i = 0; i < 40; ++i) p += "\\d";
-         return p + "\\link";
-       }()},
-      {"a name beyond the longest path", "\\" + std::string(120, 'n') + "\\" + std::string(120, 'm') + "\\link"},
+      {"a link in the deepest folder listed", nested(31), true, 1},
+      {"one folder deeper", nested(32), true, 0},
+      {"nested deeper than any product", nested(40), true, 0},
+      {"a path of MAX_PATH less its terminator", named(MAX_PATH - 1), false, 1},
+      {"one character longer", named(MAX_PATH), false, 0},
+      {"a name beyond the longest path", "\\" + std::string(120, 'n') + "\\" + std::string(120, 'm') + "\\link", true, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.comment);
@@ -168,9 +177,11 @@ TEST(Links, TheWalkIsBoundedAndNeverCutsAPathShort) {
     PlantVictims();
     std::string folder = kPf + "\\ORVA\\GX_LT";
     PlantProduct(folder);
-    sim::MkDir(folder + row.link.substr(0, row.link.rfind('\\')));
-    sim::MkLink(folder + row.link, kVictim, true);
-    EXPECT_EQ(DeleteFolder(kPf.c_str(), "ORVA\\GX_LT"), 0);
+    sim::MkDir(folder + row.item.substr(0, row.item.rfind('\\')));
+    if (row.link) sim::MkLink(folder + row.item, kVictim, true);
+    else sim::MkFile(folder + row.item);
+    EXPECT_EQ(DeleteFolder(kPf.c_str(), "ORVA\\GX_LT"), row.result);
+    EXPECT_EQ(sim::Exists(folder + row.item), row.result == 0);
     EXPECT_EQ(sim::CountCalls("SHFileOperationA"), 0u);
     EXPECT_EQ(VictimsLost(), std::vector<std::string>());
   }
