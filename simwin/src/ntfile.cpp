@@ -198,15 +198,27 @@ NTSTATUS NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID apc, PVOID apc_
   return Done(io, kSuccess, used);
 }
 
+namespace {
+
+// The start of both information calls: the call's record and the file of
+// the handle; any status but success ends the call with it.
+NTSTATUS BeginInformation(const char* call, HANDLE file, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
+                          FILE_INFORMATION_CLASS information_class, KernelObject** o, FsNode** node) {
+  DWORD err = 0;
+  if (Enter(call, err, "%p,length=%u,class=%d", file, length, static_cast<int>(information_class)))
+    return kAccessDenied;
+  if (io == nullptr || buffer == nullptr) Crash(call);
+  return FileOf(file, o, node);
+}
+
+}  // namespace
+
 NTSTATUS NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
                                 FILE_INFORMATION_CLASS information_class) {
-  DWORD err = 0;
-  if (Enter("NtQueryInformationFile", err, "%p,length=%u,class=%d", file, length, static_cast<int>(information_class)))
-    return Done(io, kAccessDenied, 0);
-  if (io == nullptr || buffer == nullptr) Crash("NtQueryInformationFile with a null pointer");
   KernelObject* o = nullptr;
   FsNode* node = nullptr;
-  if (NTSTATUS st = FileOf(file, &o, &node)) return Done(io, st, 0);
+  if (NTSTATUS st = BeginInformation("NtQueryInformationFile", file, io, buffer, length, information_class, &o, &node))
+    return Done(io, st, 0);
   switch (information_class) {
     case FileBasicInformation: {
       if (length < sizeof(FILE_BASIC_INFORMATION)) return Done(io, kInfoLengthMismatch, 0);
@@ -255,13 +267,10 @@ NTSTATUS NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK io, PVOID buffer, 
 
 NTSTATUS NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
                               FILE_INFORMATION_CLASS information_class) {
-  DWORD err = 0;
-  if (Enter("NtSetInformationFile", err, "%p,length=%u,class=%d", file, length, static_cast<int>(information_class)))
-    return Done(io, kAccessDenied, 0);
-  if (io == nullptr || buffer == nullptr) Crash("NtSetInformationFile with a null pointer");
   KernelObject* o = nullptr;
   FsNode* node = nullptr;
-  if (NTSTATUS st = FileOf(file, &o, &node)) return Done(io, st, 0);
+  if (NTSTATUS st = BeginInformation("NtSetInformationFile", file, io, buffer, length, information_class, &o, &node))
+    return Done(io, st, 0);
   switch (information_class) {
     case FileBasicInformation: {
       if (length < sizeof(FILE_BASIC_INFORMATION)) return Done(io, kInfoLengthMismatch, 0);
