@@ -1,6 +1,5 @@
 #include "files/folders.h"
 
-#include "common/owners.h"
 #include "common/text.h"
 #include "files/tree_delete.h"
 #include "platform/win.h"
