@@ -247,8 +247,9 @@ NTSTATUS NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK io, PVOID buffer, 
       return Done(io, kSuccess, sizeof info);
     }
     case FileNameInformation: {
-      // The name the file has within its volume, whatever name it was opened
-      // by: a link followed on the way shows in it as its target.
+      // The name the file has within its volume, without the volume
+      // (test_file_name_information in Wine's dlls/ntdll/tests/file.c): a
+      // link followed on the way shows in it as its target.
       const ULONG fixed = offsetof(FILE_NAME_INFORMATION, FileName);
       if (length < fixed) return Done(io, kInfoLengthMismatch, 0);
       std::u16string path = VolumePath(*node);
@@ -297,9 +298,12 @@ NTSTATUS NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK io, PVOID buffer, UL
         node->delete_pending = false;
         return Done(io, kSuccess, 0);
       }
-      // A read-only file cannot go; the attribute does not hold for a folder.
+      // test_file_disposition_information in Wine's dlls/ntdll/tests/file.c:
+      // DELETE access is needed, a read-only file gives STATUS_CANNOT_DELETE,
+      // a folder that is not empty STATUS_DIRECTORY_NOT_EMPTY (a name still
+      // pending counts). The read-only attribute does not hold for a folder
+      // ("File Attribute Constants", Microsoft's documentation).
       if (!node->dir && (node->attrs & FILE_ATTRIBUTE_READONLY)) return Done(io, kCannotDelete, 0);
-      // A folder goes only when empty: a name still pending counts.
       if (node->dir && !IsLinkNode(*node) && !node->children.empty()) return Done(io, kDirectoryNotEmpty, 0);
       node->delete_pending = true;
       return Done(io, kSuccess, 0);
