@@ -89,7 +89,7 @@ void CleanUp(int generation, int is64, StepFlags* flags) {
   if (JoinPath(install_info, sizeof install_info, program_files, kInstallInfoName) &&
       PathExists(install_info)) {
     ShowProgress(kDots, kDotDelayMs);
-    RunStep(DeleteFolder(install_info), kInstallInfoRemoved, kInstallInfoFailed);
+    RunStep(DeleteFolder(program_files, kInstallInfoName), kInstallInfoRemoved, kInstallInfoFailed);
   }
 
   if (IsRegKeyPresent(HKEY_LOCAL_MACHINE, kUninstallKey)) {

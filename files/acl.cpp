@@ -100,11 +100,18 @@ ScopedFile OpenPlainFolder(const char* path, DWORD access) {
 void ResetFolderAcl(const char* path, const char* account, DWORD access_mask) {
   if (path == nullptr || account == nullptr || strlen(path) <= 3) return;
   if (g_AdvapiModule == nullptr) return;
-  SecurityApi api(g_AdvapiModule);
-  if (!api.Complete()) return;
-  if (!IsNtfsVolume(path)) return;
   ScopedFile folder = OpenPlainFolder(path, READ_CONTROL | WRITE_DAC);
   if (!folder.Valid()) return;
+  ReplaceFolderDacl(folder.Get(), path, account, access_mask, nullptr);
+}
+
+bool ReplaceFolderDacl(HANDLE folder, const char* volume_path, const char* account, DWORD access_mask,
+                       ScopedLocalMemory* saved) {
+  if (volume_path == nullptr || account == nullptr || strlen(volume_path) <= 3) return false;
+  if (g_AdvapiModule == nullptr) return false;
+  SecurityApi api(g_AdvapiModule);
+  if (!api.Complete()) return false;
+  if (!IsNtfsVolume(volume_path)) return false;
 
   // SIDs and descriptors are read through DWORD fields: keep them aligned.
   DWORD sid[kSidBufferSize / sizeof(DWORD)];
@@ -113,39 +120,52 @@ void ResetFolderAcl(const char* path, const char* account, DWORD access_mask) {
   char domain[kDomainSize];
   DWORD domain_size = kDomainSize;
   SID_NAME_USE use = SidTypeUser;
-  if (!api.lookup_account(nullptr, account, sid, &sid_size, domain, &domain_size, &use)) return;
+  if (!api.lookup_account(nullptr, account, sid, &sid_size, domain, &domain_size, &use)) return false;
 
   static DWORD current[kDescriptorSize / sizeof(DWORD)];
   DWORD needed = 0;
-  if (!api.get_security(folder.Get(), DACL_SECURITY_INFORMATION, current, kDescriptorSize, &needed))
-    return;
+  if (!api.get_security(folder, DACL_SECURITY_INFORMATION, current, kDescriptorSize, &needed)) return false;
+  if (saved != nullptr) {
+    // The list goes back if the folder cannot be deleted after all; without
+    // a copy to put back, it is not replaced.
+    if (needed == 0 || needed > kDescriptorSize) return false;
+    saved->Reset(LocalAlloc(LMEM_FIXED, needed));
+    if (!saved->Valid()) return false;
+    memcpy(saved->Get(), current, needed);
+  }
 
   SECURITY_DESCRIPTOR descriptor;
-  if (!api.initialize_descriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)) return;
+  if (!api.initialize_descriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)) return false;
 
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
-  if (!api.get_dacl(current, &present, &dacl, &defaulted)) return;
+  if (!api.get_dacl(current, &present, &dacl, &defaulted)) return false;
   // A folder without a DACL (or with a null one) has nothing to measure; the
   // new ACL is then sized from the SID alone.
   DWORD in_use = 0;
   if (present && dacl != nullptr) {
     ACL_SIZE_INFORMATION info;
     memset(&info, 0, sizeof info);
-    if (!api.get_acl_information(dacl, &info, sizeof info, AclSizeInformation)) return;
+    if (!api.get_acl_information(dacl, &info, sizeof info, AclSizeInformation)) return false;
     in_use = info.AclBytesInUse;
   }
 
   DWORD acl_size = in_use + GetLengthSid(sid) + kAclSlack;
   ScopedLocalMemory acl_block(LocalAlloc(LMEM_ZEROINIT, acl_size));
-  if (!acl_block.Valid()) return;
+  if (!acl_block.Valid()) return false;
   PACL acl = static_cast<PACL>(acl_block.Get());
-  if (!api.initialize_acl(acl, acl_size, ACL_REVISION)) return;
+  if (!api.initialize_acl(acl, acl_size, ACL_REVISION)) return false;
   // Files inherit the first entry; the folder itself and its subfolders the second.
-  if (!api.add_ace(acl, ACL_REVISION, OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE, access_mask, sid))
-    return;
-  if (!api.add_ace(acl, ACL_REVISION, CONTAINER_INHERIT_ACE, access_mask, sid)) return;
-  if (!api.set_dacl(&descriptor, TRUE, acl, FALSE)) return;
-  api.set_security(folder.Get(), DACL_SECURITY_INFORMATION, &descriptor);
+  if (!api.add_ace(acl, ACL_REVISION, OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE, access_mask, sid)) return false;
+  if (!api.add_ace(acl, ACL_REVISION, CONTAINER_INHERIT_ACE, access_mask, sid)) return false;
+  if (!api.set_dacl(&descriptor, TRUE, acl, FALSE)) return false;
+  return api.set_security(folder, DACL_SECURITY_INFORMATION, &descriptor) != FALSE;
+}
+
+void RestoreFolderDacl(HANDLE folder, const ScopedLocalMemory& saved) {
+  if (!saved.Valid() || g_AdvapiModule == nullptr) return;
+  SetKernelObjectSecurityFn set_security =
+      BindProc<SetKernelObjectSecurityFn>(g_AdvapiModule, "SetKernelObjectSecurity");
+  if (set_security != nullptr) set_security(folder, DACL_SECURITY_INFORMATION, saved.Get());
 }

@@ -15,6 +15,15 @@ extern HMODULE g_AdvapiModule;
 // junction or a symbolic link), nothing is done.
 void ResetFolderAcl(const char* path, const char* account, DWORD access_mask);
 
+// The same reset through a folder handle opened with READ_CONTROL and
+// WRITE_DAC, on the volume of volume_path. When saved is given, it receives
+// the folder's security descriptor as it was (DACL only), so that it can be
+// written back. True when the new list was written.
+bool ReplaceFolderDacl(HANDLE folder, const char* volume_path, const char* account, DWORD access_mask,
+                       ScopedLocalMemory* saved);
+// Writes a list kept by ReplaceFolderDacl back through a handle like it.
+void RestoreFolderDacl(HANDLE folder, const ScopedLocalMemory& saved);
+
 // Opens the folder at path with the access asked for, without following a
 // link in its last name; empty unless it is a folder and not a link. Opened
 // for reading (GENERIC_READ) and held, the folder cannot be renamed or

@@ -1,21 +1,20 @@
 // Folder removal: the product folders, the Start-menu folder and the
-// installer-information folder, all through one shell delete request.
+// installer-information folder. On the NT family each tree is deleted through
+// handles (files/tree_delete.h); Windows 98 and Me, which have no links, hand
+// it to the shell.
 #pragma once
 
-// Deletes the folder (or file) with everything below it; true when the shell
-// reported success. A link is never followed: a path that is a link loses the
-// link alone, and every link below a folder is removed before the shell runs;
-// a link that stays stops the deletion.
-int DeleteFolder(const char* path);
-// Deletes the edition's product folder under Program Files and the first
-// product folder under the application-data folder; true when every deletion
-// tried succeeded. On Windows 2000 and XP each one's "logs" access list is
-// reset first.
+// Deletes base\relative (the folder or file named by one or more names below
+// the folder base) with everything below it; true when it is gone. A link is
+// never followed: one among the names before the last stops the deletion,
+// one at or below the last name is removed as a link.
+int DeleteFolder(const char* base, const char* relative);
+// Deletes every product folder present: under Program Files the edition's
+// own (for edition 0 both OEM folders), under the application-data folder
+// both; true when every deletion tried succeeded and none is left that was
+// not seen at first. On Windows 2000 and XP each one's "logs" access list is
+// reset first and written back when the folder stays.
 int DeleteProductFolders(int edition, int generation);
-// Gives "Everyone" full access to folder\logs, when that exists and neither it
-// nor a folder of product (the trailing part of folder below its base, such
-// as "Corda Vale\KOBR_SE") is a link.
-void ResetLogsFolderAcl(const char* folder, const char* product);
 // Deletes the Start-menu folder named by the uninstall key's "DisplayName",
 // when that names one folder directly inside the Start-menu programs folder.
 void DeleteStartMenuFolder();

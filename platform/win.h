@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <ws2spi.h>
 #include <windows.h>
+#include <winternl.h>
 #include <conio.h>
 #include <shellapi.h>
 #include <shlobj.h>

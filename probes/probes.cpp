@@ -54,6 +54,14 @@ int GetWindowsGeneration() {
   return 0;
 }
 
+int IsWindows9x() {
+  OSVERSIONINFOA info;
+  memset(&info, 0, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!GetVersionExA(&info)) return 0;
+  return info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ? 1 : 0;
+}
+
 int IsWow64(HANDLE process) {
   typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
   IsWow64ProcessFn query = BindProc<IsWow64ProcessFn>(GetModuleHandleA("kernel32"), "IsWow64Process");
@@ -115,13 +123,19 @@ const char* EditionFolder(int edition) {
   return nullptr;
 }
 
+int GetAppDataFolder(char* out) {
+  int csidl = UsesPerUserFolders(GetWindowsGeneration()) ? CSIDL_APPDATA : CSIDL_COMMON_APPDATA;
+  memset(out, 0, kPathSize);
+  if (SHGetSpecialFolderPathA(nullptr, out, csidl, FALSE)) return 1;
+  out[0] = '\0';
+  return 0;
+}
+
 void BuildAppDataPath(const char* name, char* out) {
   if (name == nullptr || out == nullptr) return;
-  int csidl = UsesPerUserFolders(GetWindowsGeneration()) ? CSIDL_APPDATA : CSIDL_COMMON_APPDATA;
   out[0] = '\0';
   char folder[MAX_PATH];
-  memset(folder, 0, sizeof folder);
-  if (!SHGetSpecialFolderPathA(nullptr, folder, csidl, FALSE)) return;
+  if (!GetAppDataFolder(folder)) return;
   size_t len = strlen(folder);
   if (len != 0 && folder[len - 1] != '\\') {
     if (!ConcatText(out, kPathSize, folder, "\\")) return;

@@ -9,6 +9,9 @@
 
 // 1 = 98, 2 = Me, 3 = 2000, 4 = XP, 5 = Vista, 6 = 7, 0 = anything else.
 int GetWindowsGeneration();
+// 1 only when the system says it is of the 95/98/Me family; a version query
+// that fails gives 0.
+int IsWindows9x();
 // 1 = 32-bit Windows, 2 = the process runs under WOW64, 3 = native x64/IA64.
 int GetPlatformKind(HANDLE process);
 int Is64BitWindows(HANDLE process);
@@ -32,6 +35,9 @@ const size_t kPathSize = MAX_PATH;
 // The application-data folder of the current generation, a backslash and
 // name; out stays empty when the folder cannot be had or the path would not fit.
 void BuildAppDataPath(const char* name, char* out);
+// The application-data folder of the current generation itself; 0 with out
+// empty when the shell cannot give it.
+int GetAppDataFolder(char* out);
 int GetStartMenuProgramsPath(char* out);
 int IsProductFolderPresent(int edition);
 void BuildAppletPath(char* out);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "files/acl.h"
 #include "files/folders.h"
 #include "probes/probes.h"
@@ -48,12 +50,15 @@ TEST(ProductFolders, CandidatesByEdition) {
     int edition;
     std::vector<std::string> planted, gone, kept;
   } rows[] = {
-      {"edition 0 takes the first Program Files folder only", 0,
+      {"edition 0 has no folder of its own: both Program Files folders go", 0,
        {kPf + "\\Corda Vale\\KOBR_SE", kPf + "\\ORVA\\GX_LT"},
-       {kPf + "\\Corda Vale\\KOBR_SE"}, {kPf + "\\ORVA\\GX_LT"}},
+       {kPf + "\\Corda Vale\\KOBR_SE", kPf + "\\ORVA\\GX_LT"}, {}},
       {"edition 2: its own folder, and whichever application-data folder exists", 2,
        {kPf + "\\Corda Vale\\KOBR_SE", kPf + "\\ORVA\\GX_LT", kXpAppData + "\\Corda Vale\\KOBR_SE"},
        {kPf + "\\ORVA\\GX_LT", kXpAppData + "\\Corda Vale\\KOBR_SE"}, {kPf + "\\Corda Vale\\KOBR_SE"}},
+      {"a user's Corda Vale folder under application data hides not the edition's own", 2,
+       {kPf + "\\ORVA\\GX_LT", kXpAppData + "\\Corda Vale\\KOBR_SE", kXpAppData + "\\ORVA\\GX_LT"},
+       {kPf + "\\ORVA\\GX_LT", kXpAppData + "\\Corda Vale\\KOBR_SE", kXpAppData + "\\ORVA\\GX_LT"}, {}},
       {"edition 0 with the application-data folder only", 0,
        {kXpAppData + "\\ORVA\\GX_LT"}, {kXpAppData + "\\ORVA\\GX_LT"}, {}},
   };
@@ -210,6 +215,8 @@ TEST(StartMenuFolder, OnlyOneFolderDirectlyInsideProgramsGoes) {
     sim::Reset(sim::Windows::WinXP);
     std::string name(row.display_name.begin(), row.display_name.end());
     name = name.c_str();
+    // The disk keeps the name in Unicode; the value holds its code page 932 bytes.
+    if (name == sjis_name) name = "ZTXソフト表示";
     sim::MkFile(kXpPrograms + "\\Other Tool\\keep.lnk");
     if (row.deleted) sim::MkFile(kXpPrograms + "\\" + name + "\\ZTX.lnk");
     sim::RegSetRaw(kUninstall, "DisplayName", REG_SZ, row.display_name);
@@ -217,8 +224,175 @@ TEST(StartMenuFolder, OnlyOneFolderDirectlyInsideProgramsGoes) {
     if (row.deleted) {
       EXPECT_FALSE(sim::Exists(kXpPrograms + "\\" + name));
     }
-    EXPECT_EQ(sim::CountCalls("SHFileOperationA"), row.deleted ? 1u : 0u);
+    EXPECT_EQ(sim::CountCalls("NtOpenFile") != 0, row.deleted) << "a refused name is never opened";
     EXPECT_TRUE(sim::Exists(kXpPrograms + "\\Other Tool\\keep.lnk"));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// On the NT family a tree goes name by name through handles, so what cannot
+// go stays and everything else still goes; the step's line tells which.
+TEST(FolderTree, WhatCannotGoStaysAndTheRestGoes) {
+  const std::string folder = kPf + "\\ORVA\\GX_LT";
+  const std::string outside = "C:\\Shared\\settings.ini";  // another name of a product file
+  struct Row {
+    const char* comment;
+    std::function<void()> arrange;
+    int result;
+    std::vector<std::string> kept;  // besides the folders holding them
+  } rows[] = {
+      {"a file in use deep in the tree", [&] { sim::SetInUse(folder + "\\data\\sub\\index.dat"); }, 0,
+       {folder + "\\data\\sub\\index.dat"}},
+      {"read-only files", [&] {
+         sim::SetAttributes(folder + "\\data\\sub\\index.dat", FILE_ATTRIBUTE_READONLY);
+         sim::SetAttributes(folder + "\\ztxcfg.exe", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+       }, 1, {}},
+      // Clearing the attribute would change the file under its other name.
+      {"a read-only file with a name outside the product", [&] {
+         sim::MkFile(outside);
+         sim::SetAttributes(outside, FILE_ATTRIBUTE_READONLY);
+         sim::MkHardLink(folder + "\\data\\settings.ini", outside);
+       }, 0, {folder + "\\data\\settings.ini"}},
+      {"a refused deletion puts the read-only attribute back", [&] {
+         sim::SetAttributes(folder + "\\ztxcfg.exe", FILE_ATTRIBUTE_READONLY);
+         // Windows refuses the deletion that follows the attribute's clearing.
+         auto cleared = std::make_shared<bool>(false);
+         sim::ObserveCalls([cleared](const sim::Call& c) {
+           if (c.name != "NtSetInformationFile") return;
+           if (*cleared && c.args.find("class=13") != std::string::npos)
+             sim::FailCall("NtSetInformationFile", static_cast<int>(sim::CountCalls("NtSetInformationFile")));
+           *cleared = c.args.find("class=4") != std::string::npos;
+         });
+       }, 0, {folder + "\\ztxcfg.exe"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.comment);
+    sim::Reset(sim::Windows::WinXP);
+    PlantBystanders();
+    PlantProduct(folder);
+    sim::MkFile(folder + "\\data\\sub\\index.dat");
+    sim::MkFile(folder + "\\data\\lists.dat");
+    row.arrange();
+    EXPECT_EQ(DeleteProductFolders(2, 5), row.result);
+    sim::ObserveCalls(nullptr);
+    std::vector<std::string> left;
+    for (const std::string& p : sim::ListTree(kPf + "\\ORVA"))
+      if (!sim::IsFolder(p)) left.push_back(p);
+    EXPECT_EQ(left, row.kept);
+    for (const std::string& p : row.kept)
+      if (p.find("ztxcfg.exe") != std::string::npos) {
+        EXPECT_EQ(GetFileAttributesA(p.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+      }
+    if (sim::Exists(outside)) {
+      EXPECT_EQ(GetFileAttributesA(outside.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+    EXPECT_EQ(sim::CountCalls("SHFileOperationA"), 0u) << "the shell's error dialogs hang unattended runs";
+    EXPECT_EQ(sim::OpenKernelHandles(), 0u);
+    ExpectBystanders();
+  }
+}
+
+// Windows 98 and Me have no links and keep the shell; every NT system goes
+// through handles, and without its entry points nothing goes at all.
+TEST(FolderTree, OnlyNineXUsesTheShell) {
+  struct Row {
+    const char* comment;
+    sim::Windows windows;
+    std::function<void()> arrange;
+    size_t shell_calls;
+    int result;
+  } rows[] = {
+      {"Windows 98", sim::Windows::Win98, [] {}, 1, 1},
+      {"Server 2003, generation 0", sim::Windows::Server2003, [] {}, 0, 1},
+      {"XP without NtQueryDirectoryFile", sim::Windows::WinXP,
+       [] { sim::RemoveExport("ntdll", "NtQueryDirectoryFile"); }, 0, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.comment);
+    sim::Reset(row.windows);
+    std::string folder = kPf + "\\InstallShield Installation Information\\{6E2C41D8-93AF-4B07-A1C5-2F8D07E4B913}";
+    sim::MkFile(folder + "\\setup.ini");
+    row.arrange();
+    EXPECT_EQ(DeleteFolder(kPf.c_str(), "InstallShield Installation Information\\{6E2C41D8-93AF-4B07-A1C5-2F8D07E4B913}"),
+              row.result);
+    EXPECT_EQ(sim::CountCalls("SHFileOperationA"), row.shell_calls);
+    EXPECT_EQ(sim::Exists(folder), row.result == 0);
+  }
+}
+
+// When the product folder cannot go after its "logs" list was replaced on
+// 2000 or XP, the list is written back: no folder stays open to everyone.
+TEST(FolderTree, ALogsFolderThatStaysGetsItsAccessListBack) {
+  for (sim::Windows windows : {sim::Windows::Win2000, sim::Windows::WinXP}) {
+    for (bool in_logs : {true, false}) {
+      SCOPED_TRACE(in_logs ? "a log file in use" : "a file in use beside logs");
+      sim::Reset(windows);
+      AdvapiLoaded advapi;
+      std::string folder = kPf + "\\ORVA\\GX_LT";
+      PlantProduct(folder);
+      sim::MkFile(folder + "\\bin\\filter.dll");
+      sim::SetDenyDeleteAcl(folder + "\\logs");
+      std::vector<sim::AceEntry> before = sim::FolderDacl(folder + "\\logs");
+      sim::SetInUse(in_logs ? folder + "\\logs\\filter.log" : folder + "\\bin\\filter.dll");
+      EXPECT_EQ(DeleteProductFolders(2, windows == sim::Windows::WinXP ? 4 : 3), 0);
+      EXPECT_EQ(sim::CountCalls("SetKernelObjectSecurity"), in_logs ? 2u : 1u);
+      EXPECT_EQ(sim::Exists(folder + "\\logs"), in_logs);
+      if (in_logs) {
+        EXPECT_EQ(sim::FolderDacl(folder + "\\logs"), before);
+      }
+      EXPECT_FALSE(sim::Exists(folder + "\\ztxcfg.exe"));
+      EXPECT_EQ(sim::OpenKernelHandles(), 0u);
+      EXPECT_EQ(sim::LiveLocalBlocks(), 0u);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A user who can write in the product's folder acts while the walk runs.
+TEST(FolderTree, AUserWhileTheWalkRuns) {
+  const std::string vendor = kPf + "\\ORVA";
+  const std::string folder = vendor + "\\GX_LT";
+  struct Row {
+    const char* comment;
+    std::function<void(int listing)> act;  // at each listing of a folder
+    int result;
+  } rows[] = {
+      // Held without delete sharing, neither can be renamed or swapped for a link.
+      {"renames the folders being deleted", [&](int listing) {
+         if (listing != 2) return;
+         EXPECT_FALSE(sim::UserRename(vendor, vendor + "-moved"));
+         EXPECT_FALSE(sim::UserRename(folder, folder + "-moved"));
+       }, 1},
+      // The walk must end all the same: the step fails instead.
+      {"adds a name at every listing", [&](int listing) {
+         if (listing > 100000) return;  // without a bound the walk would go on as long as the user
+         char name[32];
+         snprintf(name, sizeof name, "\\zz%08d", listing);
+         sim::UserMkLink(folder + name, "C:\\Victim", true);
+       }, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.comment);
+    sim::Reset(sim::Windows::WinXP);
+    PlantBystanders();
+    PlantProduct(folder);
+    sim::MkFile("C:\\Victim\\keep.txt");
+    sim::SetUserWritable({kPf});
+    int listings = 0;
+    sim::ObserveCalls([&](const sim::Call& c) {
+      if (c.name == "NtQueryDirectoryFile") row.act(++listings);
+    });
+    EXPECT_EQ(DeleteProductFolders(2, 5), row.result);
+    sim::ObserveCalls(nullptr);
+    EXPECT_TRUE(sim::Exists("C:\\Victim\\keep.txt"));
+    EXPECT_EQ(sim::OpenKernelHandles(), 0u);
+    ExpectBystanders();
   }
 }
 

@@ -15,8 +15,8 @@ namespace {
 const std::string kPf = "C:\\Program Files";
 const std::string kAppData = "C:\\Documents and Settings\\All Users\\Application Data";
 const std::string kPrograms = "C:\\Documents and Settings\\All Users\\Start Menu\\Programs";
-const std::string kInstallInfo =
-    kPf + "\\InstallShield Installation Information\\{6E2C41D8-93AF-4B07-A1C5-2F8D07E4B913}";
+const char kInstallInfoName[] = "InstallShield Installation Information\\{6E2C41D8-93AF-4B07-A1C5-2F8D07E4B913}";
+const std::string kInstallInfo = kPf + "\\" + kInstallInfoName;
 const std::string kUninstall = std::string("HKLM\\") + kUninstallKey;
 // What the links point at: nothing of the product's.
 const std::string kVictim = "C:\\WINDOWS\\Victim";
@@ -93,7 +93,7 @@ std::vector<Case> Cases() {
        [] { DeleteStartMenuFolder(); }},
       {"installer-information folder", kInstallInfo,
        [] { sim::MkFile(kInstallInfo + "\\setup.ilg"); PlantLinksIn(kInstallInfo); },
-       [] { EXPECT_EQ(DeleteFolder(kInstallInfo.c_str()), 1); }},
+       [] { EXPECT_EQ(DeleteFolder(kPf.c_str(), kInstallInfoName), 1); }},
       {"Start-menu folder that is itself a link", menu,
        [=] { start_menu(); sim::MkLink(menu, kVictim, true); },
        [] { DeleteStartMenuFolder(); }},
@@ -131,9 +131,9 @@ TEST(Links, ALinkThatStaysStopsTheDeletion) {
     std::function<void(const std::string& folder)> arrange;
   } rows[] = {
       {"link refuses removal", [](const std::string& f) { sim::SetDenyDelete(f + "\\logs\\old\\archive"); }},
-      {"removal fails", [](const std::string&) { sim::FailAlways("RemoveDirectoryA"); }},
-      {"listing fails", [](const std::string&) { sim::FailCall("FindFirstFileA", 2, ERROR_ACCESS_DENIED); }},
-      {"listing breaks off", [](const std::string&) { sim::FailCall("FindNextFileA", 1, ERROR_ACCESS_DENIED); }},
+      {"removal fails", [](const std::string&) { sim::FailAlways("NtSetInformationFile"); }},
+      {"listing fails", [](const std::string&) { sim::FailCall("NtQueryDirectoryFile", 2); }},
+      {"listing breaks off", [](const std::string&) { sim::FailCall("NtQueryDirectoryFile", 4); }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.comment);
@@ -151,16 +151,25 @@ TEST(Links, ALinkThatStaysStopsTheDeletion) {
 }
 
 TEST(Links, TheWalkIsBoundedAndNeverCutsAPathShort) {
+  auto nested = [](int levels) {
+    std::string p;
+    for (int i = 0; i < levels; ++i) p += "\\d";
+    return p + "\\link";
+  };
+  // "C:\Program Files\ORVA\GX_LT\" has 28 characters.
+  auto named = [](size_t path_chars) { return "\\" + std::string(path_chars - 28, 'n'); };
   struct Row {
     const char* comment;
-    std::string link;  // below the folder, where nothing may go unseen
+    std::string item;  // below the folder, where nothing may go unseen
+    bool link;
+    int result;
   } rows[] = {
-      {"nested deeper than any product", [] {
-         std::string p;
-         for (int i = 0; i < 40; ++i) p += "\\d";
-         return p + "\\link";
-       }()},
-      {"a name beyond the longest path", "\\" + std::string(120, 'n') + "\\" + std::string(120, 'm') + "\\link"},
+      {"a link in the deepest folder listed", nested(31), true, 1},
+      {"one folder deeper", nested(32), true, 0},
+      {"nested deeper than any product", nested(40), true, 0},
+      {"a path of MAX_PATH less its terminator", named(MAX_PATH - 1), false, 1},
+      {"one character longer", named(MAX_PATH), false, 0},
+      {"a name beyond the longest path", "\\" + std::string(120, 'n') + "\\" + std::string(120, 'm') + "\\link", true, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.comment);
@@ -168,9 +177,11 @@ TEST(Links, TheWalkIsBoundedAndNeverCutsAPathShort) {
     PlantVictims();
     std::string folder = kPf + "\\ORVA\\GX_LT";
     PlantProduct(folder);
-    sim::MkDir(folder + row.link.substr(0, row.link.rfind('\\')));
-    sim::MkLink(folder + row.link, kVictim, true);
-    EXPECT_EQ(DeleteFolder(folder.c_str()), 0);
+    sim::MkDir(folder + row.item.substr(0, row.item.rfind('\\')));
+    if (row.link) sim::MkLink(folder + row.item, kVictim, true);
+    else sim::MkFile(folder + row.item);
+    EXPECT_EQ(DeleteFolder(kPf.c_str(), "ORVA\\GX_LT"), row.result);
+    EXPECT_EQ(sim::Exists(folder + row.item), row.result == 0);
     EXPECT_EQ(sim::CountCalls("SHFileOperationA"), 0u);
     EXPECT_EQ(VictimsLost(), std::vector<std::string>());
   }
@@ -279,6 +290,25 @@ TEST(LinkedLogs, ALinkSwappedInAfterTheCheckRedirectsNothing) {
   EXPECT_FALSE(sim::HasOwnDacl(kVictim));
   EXPECT_TRUE(sim::HasOwnDacl(logs + ".old")) << "the folder checked is the folder changed";
   EXPECT_EQ(sim::OpenKernelHandles(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// On a Japanese machine the "A" calls give U+00A5 (yen) as 0x5C, the
+// backslash: a walk by ANSI names looks into a decoy "a\b" and never into
+// "a¥b", where the junction is.
+TEST(Links, AYenSignInANameHidesNoJunctionFromTheWalk) {
+  sim::Reset(sim::Windows::WinXP);
+  PlantVictims();
+  std::string folder = kPf + "\\ORVA\\GX_LT";
+  PlantProduct(folder);
+  sim::MkFile(folder + "\\a\\b\\decoy.txt");
+  sim::MkLink(folder + "\\a¥b\\archive", kVictim, true);
+  EXPECT_EQ(DeleteProductFolders(2, 4), 1);
+  EXPECT_EQ(VictimsLost(), std::vector<std::string>());
+  EXPECT_FALSE(sim::Exists(folder));
 }
 
 }  // namespace

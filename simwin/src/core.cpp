@@ -158,7 +158,8 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
   if (!nine_x) {
     SetExports("PSAPI", {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
     SetExports("VDMDBG", {"VDMEnumTaskWOWEx"});
-    SetExports("NTDLL", {"NtDeleteKey"});
+    SetExports("NTDLL", {"NtDeleteKey", "NtOpenFile", "NtQueryDirectoryFile", "NtQueryInformationFile",
+                         "NtSetInformationFile"});
   }
   // Winsock 2 could always install a provider; the update came with XP, and
   // the order call moved from sporder.dll into ws2_32.dll with Vista.
@@ -780,10 +781,14 @@ int wsprintfA(LPSTR out, LPCSTR format, ...) {
 BOOL CloseHandle(HANDLE handle) {
   DWORD err = ERROR_INVALID_HANDLE;
   bool fail = Enter("CloseHandle", err, "%p", handle);
-  if (S().handles.erase(reinterpret_cast<uintptr_t>(handle)) == 0) {
+  auto it = S().handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == S().handles.end()) {
     S().last_error = ERROR_INVALID_HANDLE;
     return FALSE;
   }
+  KernelObject closed = it->second;
+  S().handles.erase(it);
+  FileHandleClosed(closed);
   return fail ? FALSE : TRUE;
 }
 

@@ -87,6 +87,130 @@ FsNode* FsParent(const std::string& absolute_path, std::string* leaf) {
   return FsFind(parent);
 }
 
+// ---- names and handles
+
+DWORD ReportedAttributes(const FsNode& node) {
+  return node.dir ? (node.attrs | FILE_ATTRIBUTE_DIRECTORY) : node.attrs;
+}
+
+namespace {
+
+// The access that takes part in sharing: an open asking for none of reading,
+// writing or deleting neither checks the sharing of others nor restricts it
+// (IoCheckShareAccess; "Sharing and access interaction", Microsoft's
+// file-system documentation).
+struct DataAccess {
+  bool read, write, del;
+  explicit DataAccess(DWORD access) {
+    bool all = (access & GENERIC_ALL) != 0;
+    read = all || (access & (GENERIC_READ | GENERIC_EXECUTE | FILE_READ_DATA | FILE_EXECUTE)) != 0;
+    write = all || (access & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+    del = all || (access & DELETE) != 0;
+  }
+  bool Any() const { return read || write || del; }
+};
+
+bool Clash(const DataAccess& fresh, DWORD fresh_share, DWORD open_access, DWORD open_share) {
+  DataAccess open(open_access);
+  if (!open.Any()) return false;
+  return (fresh.read && !(open_share & FILE_SHARE_READ)) || (fresh.write && !(open_share & FILE_SHARE_WRITE)) ||
+         (fresh.del && !(open_share & FILE_SHARE_DELETE)) || (open.read && !(fresh_share & FILE_SHARE_READ)) ||
+         (open.write && !(fresh_share & FILE_SHARE_WRITE)) || (open.del && !(fresh_share & FILE_SHARE_DELETE));
+}
+
+FsNode* ParentSearch(FsNode* node, uint64_t id, std::string* key) {
+  for (auto& c : node->children) {
+    if (c.second->id == id) {
+      *key = c.first;
+      return node;
+    }
+    if (FsNode* p = ParentSearch(c.second.get(), id, key)) return p;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+DWORD ShareConflict(const FsNode& node, DWORD access, DWORD share) {
+  DataAccess fresh(access);
+  if (!fresh.Any()) return 0;
+  // A file held open by another program reads it and shares nothing.
+  if (node.in_use && Clash(fresh, share, GENERIC_READ, 0)) return ERROR_SHARING_VIOLATION;
+  for (auto& h : S().handles) {
+    const KernelObject& o = h.second;
+    if (o.kind == KernelObject::kFile && o.node == node.id && Clash(fresh, share, o.access, o.share))
+      return ERROR_SHARING_VIOLATION;
+  }
+  return 0;
+}
+
+static void CountGroup(const FsNode& node, uint64_t group, DWORD* count) {
+  if (node.hard_link_group == group) ++*count;
+  for (auto& c : node.children) CountGroup(*c.second, group, count);
+}
+
+DWORD HardLinkCount(const FsNode& node) {
+  if (node.hard_link_group == 0 || !S().fs_root) return 1;
+  DWORD count = 0;
+  CountGroup(*S().fs_root, node.hard_link_group, &count);
+  return count;
+}
+
+static void SetGroupAttributes(FsNode* node, uint64_t group, DWORD attrs) {
+  if (node->hard_link_group == group) node->attrs = attrs;
+  for (auto& c : node->children) SetGroupAttributes(c.second.get(), group, attrs);
+}
+
+void SetFileAttributesOf(FsNode* node, DWORD attrs) {
+  attrs &= ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
+  // The attributes belong to the file, not to one of its names.
+  if (node->hard_link_group != 0 && S().fs_root) SetGroupAttributes(S().fs_root.get(), node->hard_link_group, attrs);
+  else node->attrs = attrs;
+}
+
+bool HasOpenHandles(uint64_t id) {
+  for (auto& h : S().handles)
+    if (h.second.kind == KernelObject::kFile && h.second.node == id) return true;
+  return false;
+}
+
+void RemoveName(FsNode* parent, const std::string& key) {
+  auto it = parent->children.find(key);
+  if (it == parent->children.end()) return;
+  // The name stays, pending, until the last handle on it is closed
+  // (FileDispositionInformation; dlls/ntdll/tests/file.c test_file_disposition_information).
+  if (HasOpenHandles(it->second->id)) {
+    it->second->delete_pending = true;
+    return;
+  }
+  parent->children.erase(it);
+}
+
+void FileHandleClosed(const KernelObject& object) {
+  if (object.kind != KernelObject::kFile) return;
+  FsNode* node = FsById(object.node);
+  if (node == nullptr || !node->delete_pending || HasOpenHandles(node->id)) return;
+  std::string key;
+  FsNode* parent = FsParentOf(node->id, &key);
+  if (parent != nullptr) parent->children.erase(key);
+}
+
+FsNode* FsParentOf(uint64_t id, std::string* key) {
+  return S().fs_root && id != 0 ? ParentSearch(S().fs_root.get(), id, key) : nullptr;
+}
+
+std::string FsPathOf(uint64_t id) {
+  std::string path;
+  std::string key;
+  while (FsNode* parent = FsParentOf(id, &key)) {
+    const std::string& name = parent->children[key]->name;
+    path = path.empty() ? name : name + "\\" + path;
+    if (parent == S().fs_root.get()) return path;
+    id = parent->id;
+  }
+  return "";
+}
+
 static FsNode* Create(const std::string& path, bool dir) {
   std::vector<std::string> parts = SplitPath(path);
   FsNode* node = S().fs_root.get();
@@ -178,7 +302,7 @@ void SetDenyDelete(const std::string& path, bool deny) {
 void SetAttributes(const std::string& path, DWORD attributes) {
   FsNode* n = FsFind(path);
   if (n == nullptr) abort();
-  n->attrs = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
+  SetFileAttributesOf(n, attributes);
 }
 void SetSpecialFolder(int csidl, const std::string& path) {
   S().special_folders[csidl] = path;
@@ -212,13 +336,18 @@ DWORD GetFileAttributesA(LPCSTR path) {
     S().last_error = ERROR_PATH_NOT_FOUND;
     return INVALID_FILE_ATTRIBUTES;
   }
-  std::string full = Resolve(path);
+  std::string full = Resolve(AnsiToUtf8(path));
   FsNode* node = FsFind(full);
   if (node == nullptr) {
     S().last_error = ERROR_FILE_NOT_FOUND;
     return INVALID_FILE_ATTRIBUTES;
   }
-  return node->dir ? (node->attrs | FILE_ATTRIBUTE_DIRECTORY) : node->attrs;
+  // A name whose deletion is pending cannot be opened (STATUS_DELETE_PENDING).
+  if (node->delete_pending) {
+    S().last_error = ERROR_ACCESS_DENIED;
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return ReportedAttributes(*node);
 }
 
 static DWORD ReparseTag(const FsNode& node) {
@@ -226,11 +355,14 @@ static DWORD ReparseTag(const FsNode& node) {
   return node.dir ? IO_REPARSE_TAG_MOUNT_POINT : IO_REPARSE_TAG_SYMLINK;
 }
 
+// The listing of the "A" call gives each Unicode name in the ANSI code page,
+// best fit and all: "a¥b" (a yen sign) comes back as "a\\b" on a Japanese machine.
 static void FillFindData(const KernelObject::Entry& e, LPWIN32_FIND_DATAA data) {
   memset(data, 0, sizeof *data);
   data->dwFileAttributes = e.attrs;
   data->dwReserved0 = e.tag;
-  memcpy(data->cFileName, e.name.c_str(), e.name.size() + 1);
+  std::string ansi = Utf8ToAnsi(e.name);
+  memcpy(data->cFileName, ansi.c_str(), std::min(ansi.size(), sizeof data->cFileName - 1));
 }
 
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
@@ -243,7 +375,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     S().last_error = len >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_PARAMETER;
     return INVALID_HANDLE_VALUE;
   }
-  std::string dir = Resolve(std::string(pattern, len - 2));
+  std::string dir = Resolve(AnsiToUtf8(std::string(pattern, len - 2).c_str()));
   FsNode* node = FsFollow(dir);
   if (node == nullptr) {
     S().last_error = ERROR_PATH_NOT_FOUND;
@@ -262,8 +394,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   }
   for (auto& c : node->children) {
     const FsNode& child = *c.second;
-    DWORD attrs = child.dir ? (child.attrs | FILE_ATTRIBUTE_DIRECTORY) : child.attrs;
-    o.entries.push_back({child.name, attrs, ReparseTag(child)});
+    o.entries.push_back({child.name, ReportedAttributes(child), ReparseTag(child)});
   }
   if (o.entries.empty()) {
     S().last_error = ERROR_FILE_NOT_FOUND;
@@ -314,7 +445,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     S().last_error = ERROR_INVALID_PARAMETER;
     return INVALID_HANDLE_VALUE;
   }
-  std::string full = Resolve(path);
+  std::string full = Resolve(AnsiToUtf8(path));
   FsNode* node = (flags & FILE_FLAG_OPEN_REPARSE_POINT) ? FsFind(full) : FsFollow(full);
   if (node == nullptr) {
     S().last_error = ERROR_FILE_NOT_FOUND;
@@ -326,9 +457,18 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     S().last_error = ERROR_ACCESS_DENIED;
     return INVALID_HANDLE_VALUE;
   }
+  DWORD refused = 0;
+  if (node->delete_pending) refused = ERROR_ACCESS_DENIED;
+  else if ((access & (DELETE | GENERIC_ALL)) && (node->deny_delete || !DaclAllowsDelete(*node))) refused = ERROR_ACCESS_DENIED;
+  else refused = ShareConflict(*node, access, share);
+  if (refused != 0) {
+    S().last_error = refused;
+    return INVALID_HANDLE_VALUE;
+  }
   KernelObject o;
   o.kind = KernelObject::kFile;
   o.access = access;
+  o.share = share;
   o.node = node->id;
   o.drive = full.empty() ? 'C' : full[0];
   return NewHandle(o);
@@ -349,9 +489,9 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     return FALSE;
   }
   memset(info, 0, sizeof *info);
-  info->dwFileAttributes = node->dir ? (node->attrs | FILE_ATTRIBUTE_DIRECTORY) : node->attrs;
+  info->dwFileAttributes = ReportedAttributes(*node);
   info->dwVolumeSerialNumber = 0x1234abcd;
-  info->nNumberOfLinks = 1;
+  info->nNumberOfLinks = HardLinkCount(*node);
   info->nFileIndexLow = static_cast<DWORD>(node->id);
   return TRUE;
 }
@@ -360,19 +500,19 @@ BOOL DeleteFileA(LPCSTR path) {
   DWORD err = ERROR_ACCESS_DENIED;
   if (Enter("DeleteFileA", err, "%s", Str(path).c_str())) return FALSE;
   std::string leaf;
-  std::string full = Resolve(path ? path : "");
+  std::string full = Resolve(AnsiToUtf8(path));
   FsNode* parent = FsParent(full, &leaf);
   FsNode* node = parent ? FsFind(full) : nullptr;
   DWORD fail = 0;
   if (node == nullptr) fail = ERROR_FILE_NOT_FOUND;
-  else if (node->dir) fail = ERROR_ACCESS_DENIED;
-  else if (node->in_use) fail = ERROR_SHARING_VIOLATION;
+  else if (node->dir || node->delete_pending) fail = ERROR_ACCESS_DENIED;
+  else if (DWORD e = ShareConflict(*node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) fail = e;
   else if (node->deny_delete || (node->attrs & FILE_ATTRIBUTE_READONLY)) fail = ERROR_ACCESS_DENIED;
   if (fail != 0) {
     S().last_error = fail;
     return FALSE;
   }
-  parent->children.erase(leaf);
+  RemoveName(parent, leaf);
   return TRUE;
 }
 
@@ -435,14 +575,16 @@ BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL create) {
   if (Enter("SHGetSpecialFolderPathA", err, "%p,%d,%d", static_cast<void*>(owner), csidl, create))
     return FALSE;
   auto it = S().special_folders.find(csidl);
-  if (it == S().special_folders.end() || it->second.size() >= MAX_PATH) return FALSE;
-  memcpy(path, it->second.c_str(), it->second.size() + 1);
+  std::string ansi = it == S().special_folders.end() ? "" : Utf8ToAnsi(it->second);
+  if (ansi.empty() || ansi.size() >= MAX_PATH) return FALSE;
+  memcpy(path, ansi.c_str(), ansi.size() + 1);
   return TRUE;
 }
 
 BOOL IsDBCSLeadByte(BYTE c) {
   DWORD err = 0;
   if (Enter("IsDBCSLeadByte", err, "0x%02x", c)) return FALSE;
-  // Lead bytes of code page 932 (Shift-JIS).
+  // Lead bytes of code page 932 (Shift-JIS); code page 1252 has none.
+  if (S().ansi_code_page != 932) return FALSE;
   return ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? TRUE : FALSE;
 }

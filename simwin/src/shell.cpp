@@ -188,6 +188,8 @@ const BYTE* NodeDacl(const FsNode& node) {
   return present ? acl : nullptr;
 }
 
+}  // namespace
+
 // Whether the tool's token may delete the node, by the node's own DACL: the
 // first entry of the token's groups that names DELETE (or GENERIC_ALL) decides.
 bool DaclAllowsDelete(const FsNode& node) {
@@ -202,13 +204,18 @@ bool DaclAllowsDelete(const FsNode& node) {
   return false;
 }
 
+namespace {
+
 bool NtfsVolumeOf(const std::string& full) {
   auto it = S().volumes.find(full.empty() ? 'C' : full[0]);
   return it != S().volumes.end() && it->second == "NTFS";
 }
 
+// What keeps a delete of the node (an open for DELETE sharing everything, as
+// DeleteFileW makes it) from going through.
 DWORD BlockedBy(const FsNode& node) {
-  if (node.in_use) return ERROR_SHARING_VIOLATION;
+  if (node.delete_pending) return ERROR_ACCESS_DENIED;
+  if (DWORD e = ShareConflict(node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) return e;
   if (node.deny_delete || !DaclAllowsDelete(node)) return ERROR_ACCESS_DENIED;
   return 0;
 }
@@ -236,9 +243,11 @@ DWORD DeleteChildren(FsNode* node, int depth) {
     FsNode* child = it->second.get();
     if (DWORD e = DeleteChildren(child, depth + 1)) return e;
     if (DWORD e = BlockedBy(*child)) return e;
-    it = node->children.erase(it);
+    std::string key = (it++)->first;
+    RemoveName(node, key);
   }
-  return 0;
+  // A name whose deletion is pending stays until its last handle closes.
+  return node->children.empty() ? 0 : ERROR_DIR_NOT_EMPTY;
 }
 
 }  // namespace
@@ -313,13 +322,14 @@ int SHFileOperationA(LPSHFILEOPSTRUCTA op) {
   // items before it (and the deletable part of its own tree) already gone.
   for (const char* p = op->pFrom; *p != '\0'; p += strlen(p) + 1) {
     std::string leaf;
-    std::string full = Resolve(p);
+    // The shell works on Unicode names: the list is converted once.
+    std::string full = Resolve(AnsiToUtf8(p));
     FsNode* parent = FsParent(full, &leaf);
     FsNode* node = parent ? FsFind(full) : nullptr;
     if (node == nullptr) return ERROR_FILE_NOT_FOUND;
     if (DWORD e = DeleteChildren(node, 0)) return static_cast<int>(e);
     if (DWORD e = BlockedBy(*node)) return static_cast<int>(e);
-    parent->children.erase(leaf);
+    RemoveName(parent, leaf);
   }
   return 0;
 }
@@ -498,7 +508,7 @@ BOOL GetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPT
   if (Enter("GetFileSecurityA", err, "%s,what=0x%x,size=%u", Str(path).c_str(), what, size))
     return FALSE;
   if (needed == nullptr) Crash("GetFileSecurityA without a size");
-  std::string full = Resolve(path ? path : "");
+  std::string full = Resolve(AnsiToUtf8(path));
   FsNode* node = FsFollow(full);
   if (node == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
   return ReadNodeSecurity(*node, NtfsVolumeOf(full), what, sd, size, needed);
@@ -528,7 +538,7 @@ BOOL RemoveDirectoryA(LPCSTR path) {
   DWORD err = ERROR_ACCESS_DENIED;
   if (Enter("RemoveDirectoryA", err, "%s", Str(path).c_str())) return FALSE;
   std::string leaf;
-  std::string full = Resolve(path ? path : "");
+  std::string full = Resolve(AnsiToUtf8(path));
   FsNode* parent = FsParent(full, &leaf);
   FsNode* node = parent ? FsFind(full) : nullptr;
   // A link in the last name is removed itself; its target is not touched.
@@ -536,7 +546,7 @@ BOOL RemoveDirectoryA(LPCSTR path) {
   if (!node->dir) return Fail(ERROR_DIRECTORY);
   if (!node->children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
   if (DWORD e = BlockedBy(*node)) return Fail(e);
-  parent->children.erase(leaf);
+  RemoveName(parent, leaf);
   return TRUE;
 }
 
@@ -649,7 +659,7 @@ BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL present, PACL dacl,
 BOOL SetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd) {
   DWORD err = ERROR_ACCESS_DENIED;
   if (Enter("SetFileSecurityA", err, "%s,what=0x%x", Str(path).c_str(), what)) return FALSE;
-  std::string full = Resolve(path ? path : "");
+  std::string full = Resolve(AnsiToUtf8(path));
   FsNode* node = FsFollow(full);
   if (node == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
   return WriteNodeSecurity(node, NtfsVolumeOf(full), what, sd);

@@ -61,6 +61,10 @@ struct FsNode {
   std::vector<uint8_t> security;
   // Version resource as the simulated version library serialises it.
   std::vector<uint8_t> version_block;
+  // Names and handles: the name is Unicode (kept as UTF-8); a node whose
+  // deletion is pending keeps its name until its last handle closes.
+  bool delete_pending = false;
+  uint64_t hard_link_group = 0;  // names of one file share it (0: one name)
 };
 
 struct OpenKey {
@@ -130,6 +134,9 @@ struct KernelObject {
     DWORD tag = 0;
   };
   std::vector<Entry> entries;  // kFind: the folder's listing
+  DWORD share = 0;             // kFile: the sharing it grants others
+  bool listing = false;        // kFile: NtQueryDirectoryFile has begun
+  std::string listed_key;      // kFile: the key of the last entry it gave
   std::vector<DWORD> snapshot;  // process ids, for a snapshot
   size_t cursor = 0;
 };
@@ -175,6 +182,7 @@ struct State {
   std::string system_dir = "C:\\WINDOWS\\system32";
   std::string current_dir = "C:\\";
   bool redirection_disabled = false;
+  UINT ansi_code_page = 932;
 
   std::vector<SimProcess> processes;  // in the order the system lists them
   DWORD next_pid = 1000;
@@ -208,6 +216,33 @@ FsNode* FsById(uint64_t id);
 bool IsLinkNode(const FsNode& node);
 FsNode* FsParent(const std::string& absolute_path, std::string* leaf);
 bool FsDeletable(const FsNode& node, bool top_only);
+
+// Names and handles of the file system.
+// The "A" calls: the machine's ANSI code page to the UTF-8 kept in nodes, and
+// back with Windows' best fit (a character without a counterpart becomes '?').
+std::string AnsiToUtf8(const char* ansi, bool* invalid = nullptr);
+std::string Utf8ToAnsi(const std::string& utf8);
+std::u16string Utf8ToUtf16(const std::string& utf8);
+std::string Utf16ToUtf8(const char16_t* text, size_t chars);
+// The error a new open with this access and sharing meets from the handles
+// already open on the node (and a file held open elsewhere); 0 when none.
+DWORD ShareConflict(const FsNode& node, DWORD access, DWORD share);
+bool HasOpenHandles(uint64_t id);
+// Removes the name, or marks it pending while handles are open on it.
+void RemoveName(FsNode* parent, const std::string& key);
+// A file handle was closed: a pending deletion completes with the last one.
+void FileHandleClosed(const KernelObject& object);
+// The node's parent and its key there; null for the root or a lost node.
+FsNode* FsParentOf(uint64_t id, std::string* key);
+// The physical path of a node ("C:\\..."), "" when it is gone.
+std::string FsPathOf(uint64_t id);
+// Whether the token running the tool may delete the node by its own DACL.
+bool DaclAllowsDelete(const FsNode& node);
+// Attributes as reported: the folder bit for folders and links to folders.
+DWORD ReportedAttributes(const FsNode& node);
+// Hard links: the names of one file, and its attributes set through any one.
+DWORD HardLinkCount(const FsNode& node);
+void SetFileAttributesOf(FsNode* node, DWORD attrs);
 
 // Entry points the loader hands out by name.
 FARPROC ProcByName(const std::string& name);

@@ -592,3 +592,115 @@ int WSCUpdateProvider(LPGUID provider, const WCHAR *path, LPWSAPROTOCOL_INFOW in
 int WSCUpdateProvider32(LPGUID provider, const WCHAR *path, LPWSAPROTOCOL_INFOW infos, DWORD count, LPINT error);
 int WSCWriteProviderOrder(LPDWORD ids, DWORD count);
 int WSCWriteProviderOrder32(LPDWORD ids, DWORD count);
+
+// ---------------------------------------------------------------- file handles and names
+// Access rights and sharing of file handles (winnt.h values).
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define FILE_READ_DATA 0x0001u
+#define FILE_LIST_DIRECTORY 0x0001u
+#define FILE_WRITE_DATA 0x0002u
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_EXECUTE 0x0020u
+#define FILE_WRITE_ATTRIBUTES 0x0100u
+typedef HANDLE *PHANDLE;
+
+// Code page conversion; CP_ACP is the machine's ANSI code page.
+#define CP_ACP 0u
+#define MB_ERR_INVALID_CHARS 0x8u
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int bytes, LPWSTR out, int chars);
+
+// NTDLL file calls (looked up by name). Layouts are those of winternl.h.
+#define NTAPI
+typedef LONG NTSTATUS;
+typedef BYTE BOOLEAN;
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  };
+  int64_t QuadPart;
+} LARGE_INTEGER;
+typedef struct _UNICODE_STRING {
+  USHORT Length;  // bytes, without a terminator
+  USHORT MaximumLength;
+  PWSTR Buffer;
+} UNICODE_STRING, *PUNICODE_STRING;
+typedef struct _OBJECT_ATTRIBUTES {
+  ULONG Length;
+  HANDLE RootDirectory;
+  PUNICODE_STRING ObjectName;
+  ULONG Attributes;
+  PVOID SecurityDescriptor;
+  PVOID SecurityQualityOfService;
+} OBJECT_ATTRIBUTES, *POBJECT_ATTRIBUTES;
+typedef struct _IO_STATUS_BLOCK {
+  union {
+    NTSTATUS Status;
+    PVOID Pointer;
+  };
+  ULONG_PTR Information;
+} IO_STATUS_BLOCK, *PIO_STATUS_BLOCK;
+typedef enum _FILE_INFORMATION_CLASS {
+  FileDirectoryInformation = 1,
+  FileBasicInformation = 4,
+  FileStandardInformation = 5,
+  FileInternalInformation = 6,
+  FileNameInformation = 9,
+  FileDispositionInformation = 13,
+} FILE_INFORMATION_CLASS;
+typedef struct _FILE_DIRECTORY_INFORMATION {
+  ULONG NextEntryOffset;
+  ULONG FileIndex;
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  LARGE_INTEGER EndOfFile;
+  LARGE_INTEGER AllocationSize;
+  ULONG FileAttributes;
+  ULONG FileNameLength;  // bytes
+  WCHAR FileName[1];
+} FILE_DIRECTORY_INFORMATION, *PFILE_DIRECTORY_INFORMATION;
+typedef struct _FILE_BASIC_INFORMATION {
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  ULONG FileAttributes;
+} FILE_BASIC_INFORMATION, *PFILE_BASIC_INFORMATION;
+typedef struct _FILE_STANDARD_INFORMATION {
+  LARGE_INTEGER AllocationSize;
+  LARGE_INTEGER EndOfFile;
+  ULONG NumberOfLinks;
+  BOOLEAN DeletePending;
+  BOOLEAN Directory;
+} FILE_STANDARD_INFORMATION, *PFILE_STANDARD_INFORMATION;
+typedef struct _FILE_INTERNAL_INFORMATION {
+  LARGE_INTEGER IndexNumber;
+} FILE_INTERNAL_INFORMATION, *PFILE_INTERNAL_INFORMATION;
+typedef struct _FILE_NAME_INFORMATION {
+  ULONG FileNameLength;  // bytes
+  WCHAR FileName[1];
+} FILE_NAME_INFORMATION, *PFILE_NAME_INFORMATION;
+typedef struct _FILE_DISPOSITION_INFORMATION {
+  BOOLEAN DoDeleteFile;
+} FILE_DISPOSITION_INFORMATION, *PFILE_DISPOSITION_INFORMATION;
+#define OBJ_CASE_INSENSITIVE 0x00000040L
+#define FILE_DIRECTORY_FILE 0x00000001
+#define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
+#define FILE_NON_DIRECTORY_FILE 0x00000040
+#define FILE_OPEN_FOR_BACKUP_INTENT 0x00004000
+#define FILE_OPEN_REPARSE_POINT 0x00200000
+#define FILE_OPENED 0x00000001
+NTSTATUS NtOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                    PIO_STATUS_BLOCK io, ULONG share, ULONG options);
+NTSTATUS NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID apc, PVOID apc_context,
+                              PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
+                              FILE_INFORMATION_CLASS information_class, BOOLEAN single_entry,
+                              PUNICODE_STRING pattern, BOOLEAN restart);
+NTSTATUS NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
+                                FILE_INFORMATION_CLASS information_class);
+NTSTATUS NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
+                              FILE_INFORMATION_CLASS information_class);

@@ -170,4 +170,26 @@ void SetSystemDirs(const std::string& windows_dir, const std::string& system_dir
 std::vector<std::string> ListTree(const std::string& path);  // every path below, sorted
 bool RedirectionDisabled();  // the thread's WOW64 file-system redirection is off now
 
+// ---------------------------------------------------------------- names, handles, other users
+// Paths here are physical and in UTF-8; the file system keeps Unicode names.
+// The ANSI code page of the "A" calls: 932 (the preset, a Japanese machine)
+// or 1252. A name the code page lacks comes back from them in best fit.
+void SetAnsiCodePage(UINT code_page);
+// A second name for the file at existing (a hard link): both report two
+// links and share their attributes.
+void MkHardLink(const std::string& path, const std::string& existing);
+// The identity of what a path names now (its last name not followed; 0 when
+// absent), and whether that file or folder still exists under any name.
+uint64_t NodeId(const std::string& path);
+bool NodeExists(uint64_t id);
+std::string PathOf(uint64_t id);  // where it is now; "" when gone
+// Another user of the machine, acting while the tool runs. The user may
+// change what lies below the writable folders (a deny of deletion in an
+// access list still holds), never what a handle opened without
+// FILE_SHARE_DELETE holds (renaming is an open for DELETE), never inside a
+// folder whose deletion is pending. Each action tells whether it happened.
+void SetUserWritable(const std::vector<std::string>& folders);
+bool UserRename(const std::string& from, const std::string& to);
+bool UserMkLink(const std::string& path, const std::string& target, bool folder);
+
 }  // namespace sim
