@@ -37,7 +37,7 @@ using Catalog = std::vector<sim::ProviderEntry>;
 
 // Layouts of this project's own making: chains under the layered entry's
 // GUID, one GUID shared by every chain, or a GUID of their own; chains that
-// skip layers, repeat them or end in nothing.
+// skip layers, repeat them, end in nothing or start at another entry.
 Catalog RandomCatalog(std::mt19937& rng) {
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   Catalog c;
@@ -83,7 +83,8 @@ Catalog RandomCatalog(std::mt19937& rng) {
   for (int i = 0; i < np; ++i) {
     std::u16string dll = c[bases.size() + i].path;
     for (int k = pick(4); k > 0; --k) {
-      std::vector<DWORD> chain = {layered[i]};
+      // Now and then a hand-made chain that starts at some other entry.
+      std::vector<DWORD> chain = {pick(25) == 0 ? c[pick(static_cast<int>(c.size()))].id : layered[i]};
       for (int m = pick(4) == 0 ? pick(6) : pick(3); m > 0; --m) chain.push_back(layered[pick(np)]);
       if (!bases.empty() && pick(6) != 0) chain.push_back(bases[pick(static_cast<int>(bases.size()))]);
       else chain.push_back(9000 + pick(50));  // another program's broken chain
