@@ -252,7 +252,8 @@ bool CVLLspSetup::PlanRepair(void* plan_block, const LspEntry* entries, int coun
   // a ring of GUIDs could never be written with ids that exist, and a GUID
   // that the product's deinstalls take away comes back only after them, too
   // late for the chains over it.
-  // Relaxed once per entry at most; a depth still growing after that is a ring.
+  // A depth still growing after as many passes as there are entries is a
+  // ring (a GUID naming itself is the smallest).
   for (int pass = 0; pass <= n; ++pass) {
     bool moved = false;
     for (int i = 0; i < n; ++i) {
@@ -263,7 +264,7 @@ bool CVLLspSetup::PlanRepair(void* plan_block, const LspEntry* entries, int coun
         const int j = p.at[k];
         if (j < 0 || !plan[j].reinstalled) continue;
         const Planned& under = plan[plan[j].first];
-        if (plan[j].first == p.first || (pass == n && own.depth <= under.depth))
+        if (pass == n && own.depth <= under.depth)
           return Refuse("CVLLspSetup::RemoveAllLayered repair refused loop id:[%u] guid:[%x]",
                         providers[i].dwCatalogEntryId, Hex(providers[i].ProviderId));
         if (under.removed_guid && !own.removed_guid)

@@ -85,7 +85,11 @@ Catalog RandomCatalog(std::mt19937& rng) {
     for (int k = pick(4); k > 0; --k) {
       // Now and then a hand-made chain that starts at some other entry.
       std::vector<DWORD> chain = {pick(25) == 0 ? c[pick(static_cast<int>(c.size()))].id : layered[i]};
-      for (int m = pick(4) == 0 ? pick(6) : pick(3); m > 0; --m) chain.push_back(layered[pick(np)]);
+      // The layers below: layered entries, or now and then a chain entry
+      // added before, as SDK-built installers name the chain they go over.
+      for (int m = pick(4) == 0 ? pick(6) : pick(3); m > 0; --m)
+        chain.push_back(pick(5) == 0 && c.size() > bases.size() + np ? c[bases.size() + np + pick(static_cast<int>(c.size() - bases.size() - np))].id
+                                                                  : layered[pick(np)]);
       if (!bases.empty() && pick(6) != 0) chain.push_back(bases[pick(static_cast<int>(bases.size()))]);
       else chain.push_back(9000 + pick(50));  // another program's broken chain
       chain.resize(std::min<size_t>(chain.size(), MAX_PROTOCOL_CHAIN));
