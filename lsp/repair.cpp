@@ -462,13 +462,17 @@ bool CVLLspSetup::RemoveAndRepair(LspEntry* entries, int count, const GUID& t, i
   }
   *result = ok ? all_final : 0;
 
-  // Then what other providers lost with a GUID they shared with the product.
+  // Then what other providers lost with a GUID they shared with the product
+  // (unless all of it goes).
   for (int d = 0; d <= depth && ok; ++d)
-    for (int f = 0; f < n && ok; ++f)
-      if (plan[f].first == f && plan[f].method != kNone && plan[f].removed_guid && plan[f].depth == d) {
-        reinstalled = true;
-        ok = WriteRepair(plan, f);
-      }
+    for (int f = 0; f < n && ok; ++f) {
+      if (plan[f].first != f || plan[f].method == kNone || !plan[f].removed_guid || plan[f].depth != d) continue;
+      bool back = false;
+      for (int i = f; i < n && !back; ++i) back = plan[i].first == f && plan[i].reinstalled;
+      if (!back) continue;
+      reinstalled = true;
+      ok = WriteRepair(plan, f);
+    }
 
   // An install appends at the end of the catalog: put every entry back in
   // its place.

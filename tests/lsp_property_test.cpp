@@ -87,11 +87,16 @@ Catalog RandomCatalog(std::mt19937& rng) {
       std::vector<DWORD> chain = {pick(25) == 0 ? c[pick(static_cast<int>(c.size()))].id : layered[i]};
       // The layers below: layered entries, or now and then a chain entry
       // added before, as SDK-built installers name the chain they go over.
+      const int added = static_cast<int>(c.size() - bases.size()) - np;
       for (int m = pick(4) == 0 ? pick(6) : pick(3); m > 0; --m)
-        chain.push_back(pick(5) == 0 && c.size() > bases.size() + np ? c[bases.size() + np + pick(static_cast<int>(c.size() - bases.size() - np))].id
-                                                                  : layered[pick(np)]);
-      if (!bases.empty() && pick(6) != 0) chain.push_back(bases[pick(static_cast<int>(bases.size()))]);
-      else chain.push_back(9000 + pick(50));  // another program's broken chain
+        chain.push_back(pick(5) == 0 && added > 0 ? c[bases.size() + np + pick(added)].id : layered[pick(np)]);
+      if (chain.size() > 1 && pick(10) == 0) {
+        // Nothing below its layers: it goes when they do.
+      } else if (!bases.empty() && pick(6) != 0) {
+        chain.push_back(bases[pick(static_cast<int>(bases.size()))]);
+      } else {
+        chain.push_back(9000 + pick(50));  // another program's broken chain
+      }
       chain.resize(std::min<size_t>(chain.size(), MAX_PROTOCOL_CHAIN));
       add(chains[i], static_cast<int>(chain.size()), chain, dll);
     }
