@@ -503,18 +503,6 @@ void ExpectOthersKept(const Catalog& before, const Expected& x, sim::Catalog whi
   }
 }
 
-// The debug trace; block addresses differ from run to run.
-std::vector<std::string> Trace() {
-  std::vector<std::string> r;
-  for (std::string l : sim::DebugLines()) {
-    for (const char* key : {"complete:[", "complate:["}) {
-      size_t at = l.find(key);
-      if (at != std::string::npos) l.replace(at + 10, l.find(']', at) - at - 10, "*");
-    }
-    r.push_back(l);
-  }
-  return r;
-}
 
 // One machine per Windows serves every catalog played there: each run
 // starts with the catalog planted and a clean slate of calls and faults.
