@@ -244,16 +244,15 @@ bool CVLLspSetup::PlanRepair(void* plan_block, const LspEntry* entries, int coun
                     e.ProtocolChain.ChainEntries[0]);
   }
   if (reinstall && (api_->InstallProvider == nullptr || api_->WriteProviderOrder == nullptr))
-    return Refuse("CVLLspSetup::RemoveAllLayered repair refused no install count:[%u] order:[%u]",
+    return Refuse("CVLLspSetup::RemoveAllLayered repair refused functions install:[%u] order:[%u]",
                   api_->InstallProvider != nullptr, api_->WriteProviderOrder != nullptr);
 
   // The order of the writes: a GUID goes after every reinstalled GUID that
-  // its chains name, whose new ids it must carry. A GUID that names itself or
-  // a ring of GUIDs could never be written with ids that exist, and a GUID
-  // that the product's deinstalls take away comes back only after them, too
-  // late for the chains over it.
-  // A depth still growing after as many passes as there are entries is a
-  // ring (a GUID naming itself is the smallest).
+  // its chains name, whose new ids it must carry. A ring of GUIDs (a GUID
+  // naming itself is the smallest) could never be written with ids that
+  // exist: its depth still grows after as many passes as there are entries.
+  // A GUID that the product's deinstalls take away comes back only after
+  // them, too late for the chains over it.
   for (int pass = 0; pass <= n; ++pass) {
     bool moved = false;
     for (int i = 0; i < n; ++i) {
