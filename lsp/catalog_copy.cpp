@@ -44,7 +44,11 @@ int GuidPathsAgree(const CatalogApi& api, const GUID& guid, int count) {
     memcpy(&info, item + MAX_PATH, sizeof info);
     if (!IsSameGuid(info.ProviderId, guid)) continue;
     const char* path = reinterpret_cast<const char*>(item);
-    if (memchr(path, 0, MAX_PATH) == nullptr) return kPathsUnread;
+    // A path without its terminator in its MAX_PATH bytes is no path (a
+    // loop, since msvcrt of Windows 98 has no memchr).
+    int length = 0;
+    while (length < MAX_PATH && path[length] != '\0') ++length;
+    if (length == MAX_PATH) return kPathsUnread;
     // Byte for byte: a case-blind comparison could fold a trail byte of a
     // double-byte character and take two paths for one.
     if (seen++ == 0)
