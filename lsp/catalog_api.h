@@ -12,6 +12,14 @@ typedef int(WINAPI* InstallProviderFn)(LPGUID, const WCHAR*, LPWSAPROTOCOL_INFOW
 typedef int(WINAPI* UpdateProviderFn)(LPGUID, const WCHAR*, LPWSAPROTOCOL_INFOW, DWORD, LPINT);
 typedef int(WINAPI* WriteProviderOrderFn)(LPDWORD, DWORD);
 
+// The catalog's copy in the registry, below
+// HKLM\SYSTEM\CurrentControlSet\Services\WinSock2\Parameters\Protocol_Catalog9:
+// 64-bit Windows keeps its 64-bit catalog under Catalog_Entries64, every
+// other catalog (the one of 32-bit Windows, the 32-bit one of 64-bit Windows)
+// lives under Catalog_Entries.
+extern const char kCatalogEntries[];
+extern const char kCatalogEntries64[];
+
 struct CatalogApi {
   EnumProtocolsFn EnumProtocols;
   GetProviderPathFn GetProviderPath;
@@ -21,6 +29,9 @@ struct CatalogApi {
   InstallProviderFn InstallProvider;
   UpdateProviderFn UpdateProvider;
   WriteProviderOrderFn WriteProviderOrder;
+  // Which registry copy holds the DLL path of each entry (kCatalogEntries or
+  // kCatalogEntries64): the functions report one path per GUID only.
+  const char* EntriesKey;
 };
 
 // WSCEnumProtocols, WSCGetProviderPath and WSCDeinstallProvider, no writers.
@@ -34,6 +45,9 @@ class BoundCatalog {
  public:
   // wow32: the 32-bit catalog of 64-bit Windows, from a 64-bit process.
   explicit BoundCatalog(bool wow32);
+  // The same, with the registry copy named (the native catalog of a 64-bit
+  // process is the 64-bit one).
+  BoundCatalog(bool wow32, const char* entries_key) : BoundCatalog(wow32) { api_.EntriesKey = entries_key; }
   BoundCatalog(const BoundCatalog&) = delete;
   BoundCatalog& operator=(const BoundCatalog&) = delete;
   const CatalogApi& Api() const { return api_; }

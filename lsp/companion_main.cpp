@@ -12,7 +12,7 @@ int CompanionMain(int argc, char** argv) {
   // match, which is what a support engineer reading the debug output looks for.
   int whole = 0;
   {
-    BoundCatalog native(false);
+    BoundCatalog native(false, kCatalogEntries64);
     whole = RemoveProductFromCatalog(native.Api());
   }
   {

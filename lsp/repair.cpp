@@ -1,8 +1,16 @@
 // The removal of every record of the product's LSP, with the repair of the
 // chains that other providers built over it. A chain that still names a
-// removed layered entry makes every socket of its protocol fail, so the
-// whole repair is planned from the one snapshot before anything changes,
-// and the product's records go only once the chains over them are repaired.
+// removed entry makes every socket of its protocol fail, so the whole repair
+// is planned from the one snapshot before anything changes, and the
+// product's records go only once the chains over them are repaired.
+//
+// Installers built on the SDK's layered-provider sample give every chain a
+// GUID of its own and put in its element 1 the id of the entry it was
+// installed over, which is another LSP's chain entry when it went on top of
+// one. Without WSCUpdateProvider (before Windows XP) a chain is repaired by
+// deinstalling its GUID and installing it again, and it comes back under a
+// new id; every chain that names it must then be written again with the new
+// id, after it (the SDK sample's lspdel.cpp does the same).
 #include "common/owners.h"
 #include "lsp/setup.h"
 
@@ -13,7 +21,7 @@ unsigned Hex(const GUID& guid) { return static_cast<unsigned>(guid.Data1); }
 enum Fate : BYTE {
   kKeep,     // left as it is
   kGone,     // the product's: deinstalled with its record
-  kChanged,  // its chain loses the removed entries
+  kChanged,  // its chain loses removed entries or names a reinstalled one
   kDropped,  // its chain would be left with nothing layered in it
 };
 
@@ -21,13 +29,23 @@ enum Method : BYTE { kNone, kUpdate, kReinstall };
 
 // What the plan decides for one snapshot entry.
 struct Planned {
-  WSAPROTOCOL_INFOW after;  // the entry as it is to be left
+  int at[MAX_PROTOCOL_CHAIN];  // snapshot index of each chain element, -1 when not listed
+  int first;                   // the first snapshot entry of its GUID
+  int depth;                   // on a first entry: how many reinstalled GUIDs its GUID rests on, stacked
+  DWORD new_id;                // the id it came back under
   BYTE fate;
-  BYTE removed_guid;        // its GUID goes with the product's records
-  BYTE method;              // on the first entry of a GUID: how that GUID is repaired
-  BYTE reinstalled;         // it comes back under a new catalog id
-  WCHAR path[MAX_PATH];     // on the first entry of a repaired GUID: its DLL path
+  BYTE removed_guid;           // its GUID goes with the product's records
+  BYTE method;                 // on a first entry: how its GUID is repaired
+  BYTE reinstalled;            // it comes back under a new catalog id
+  WCHAR path[MAX_PATH];        // on the first entry of a repaired GUID: its DLL path
 };
+
+bool Goes(const Planned& p) { return p.fate == kGone || p.fate == kDropped; }
+
+int ChainLength(const WSAPROTOCOL_INFOW& e) {
+  int len = e.ProtocolChain.ChainLen;
+  return len > MAX_PROTOCOL_CHAIN ? MAX_PROTOCOL_CHAIN : len;
+}
 
 void* AllocZeroed(SIZE_T bytes) {
   HANDLE heap = HeapForNewBlock();
@@ -52,13 +70,6 @@ bool IsFirstOfRecord(const WSAPROTOCOL_INFOW& e, DWORD id) {
   return e.ProtocolChain.ChainLen == LAYERED_PROTOCOL ? e.dwCatalogEntryId == id : e.ProtocolChain.ChainEntries[0] == id;
 }
 
-// The first snapshot entry that carries the entry's GUID.
-int FirstOfGuid(const WSAPROTOCOL_INFOW* providers, int i) {
-  int f = 0;
-  while (!IsSameGuid(providers[f].ProviderId, providers[i].ProviderId)) ++f;
-  return f;
-}
-
 // Whether the records' deinstalls take the GUID away: a listed GUID of a
 // record of the product, or the product's own.
 bool IsRemovedGuid(const LspEntry* entries, int count, const GUID& t, const GUID& g) {
@@ -66,6 +77,85 @@ bool IsRemovedGuid(const LspEntry* entries, int count, const GUID& t, const GUID
   for (int r = 0; r < count; ++r)
     if (IsSameGuid(entries[r].LayeredProvider.ProviderId, t) && Listed(entries[r].LayeredGuids, entries[r].LayeredGuidCount, g))
       return true;
+  return false;
+}
+
+// Each other entry loses the entries that go from its chain, and a GUID with
+// a changed entry is repaired: updated in place where the system can, else
+// deinstalled and installed again, which gives its entries new ids and so
+// changes every chain that names one of them. Repeated until nothing moves;
+// fates and methods only ever grow, so it ends.
+void Settle(const WSAPROTOCOL_INFOW* providers, int n, Planned* plan, bool can_update) {
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (int i = 0; i < n; ++i) {
+      Planned& p = plan[i];
+      const int len = ChainLength(providers[i]);
+      if (Goes(p) || len < 2) continue;
+      int kept = 1;
+      bool renamed = false;
+      for (int k = 1; k < len; ++k) {
+        const int j = p.at[k];
+        if (j >= 0 && Goes(plan[j])) continue;
+        ++kept;
+        renamed = renamed || (j >= 0 && plan[j].reinstalled);
+      }
+      const BYTE fate = kept < 2 ? kDropped : kept != len || renamed ? kChanged : kKeep;
+      if (fate > p.fate) {
+        p.fate = fate;
+        moved = true;
+      }
+    }
+    for (int f = 0; f < n; ++f) {
+      if (plan[f].first != f) continue;
+      // An entry of another provider under one of the product's GUIDs goes
+      // with the product's deinstalls and must come back.
+      bool touched = false, dropped = false, survivors = false;
+      for (int i = f; i < n; ++i) {
+        if (plan[i].first != f || plan[i].fate == kGone) continue;
+        touched = touched || plan[i].fate != kKeep || plan[f].removed_guid;
+        dropped = dropped || plan[i].fate == kDropped;
+        survivors = survivors || !Goes(plan[i]);
+      }
+      if (!touched) continue;
+      // WSCUpdateProvider wants as many entries as are installed, and an
+      // entry deinstalled with the product's GUIDs can only be installed.
+      const BYTE method = plan[f].removed_guid || dropped || !can_update ? kReinstall : kUpdate;
+      if (method > plan[f].method) {
+        plan[f].method = method;
+        moved = true;
+      }
+      for (int i = f; i < n && plan[f].method == kReinstall; ++i) {
+        if (plan[i].first != f) continue;
+        const BYTE again = !Goes(plan[i]) && survivors;
+        if (again != plan[i].reinstalled) {
+          plan[i].reinstalled = again;
+          moved = true;
+        }
+      }
+    }
+  }
+}
+
+// The entry as it is to be written: its chain without the entries that go,
+// each reinstalled one under its new id.
+void Rewrite(const WSAPROTOCOL_INFOW& before, const Planned* plan, const Planned& p, WSAPROTOCOL_INFOW* out) {
+  *out = before;
+  const int len = ChainLength(before);
+  if (len < 2) return;
+  WSAPROTOCOLCHAIN& chain = out->ProtocolChain;
+  int kept = 1;
+  for (int k = 1; k < len; ++k) {
+    const int j = p.at[k];
+    if (j >= 0 && Goes(plan[j])) continue;
+    chain.ChainEntries[kept++] = j >= 0 && plan[j].reinstalled ? plan[j].new_id : before.ProtocolChain.ChainEntries[k];
+  }
+  for (int k = kept; k < MAX_PROTOCOL_CHAIN; ++k) chain.ChainEntries[k] = 0;
+  chain.ChainLen = kept;
+}
+
+bool Refuse(const char* what, unsigned a, unsigned b) {
+  DebugTrace(what, a, b);
   return false;
 }
 
@@ -90,9 +180,8 @@ bool CVLLspSetup::NeedsRepair(const LspEntry* entries, int count, const GUID& t)
     if (product) continue;
     // Another provider's entry under a GUID that goes with the product's.
     if (IsRemovedGuid(entries, count, t, e.ProviderId)) return true;
-    int len = e.ProtocolChain.ChainLen;
-    if (len > MAX_PROTOCOL_CHAIN) len = MAX_PROTOCOL_CHAIN;
-    for (int k = 1; k < len; ++k)
+    const int len = ChainLength(e);
+    for (int k = 0; len > 1 && k < len; ++k)
       for (int j = 0; j < ProviderCount; ++j)
         if (Providers[j].dwCatalogEntryId == e.ProtocolChain.ChainEntries[k] &&
             IsRemovedGuid(entries, count, t, Providers[j].ProviderId))
@@ -114,6 +203,175 @@ bool CVLLspSetup::NoteRemovedIds(const LspEntry* entries, int count, const GUID&
   return true;
 }
 
+bool CVLLspSetup::PlanRepair(void* plan_block, const LspEntry* entries, int count, const GUID& t) {
+  Planned* plan = static_cast<Planned*>(plan_block);
+  const int n = ProviderCount;
+  const WSAPROTOCOL_INFOW* providers = Providers;
+  for (int i = 0; i < n; ++i) {
+    Planned& p = plan[i];
+    p.first = i;
+    for (int f = 0; f < i && p.first == i; ++f)
+      if (IsSameGuid(providers[f].ProviderId, providers[i].ProviderId)) p.first = f;
+    const int len = ChainLength(providers[i]);
+    for (int k = 0; k < MAX_PROTOCOL_CHAIN; ++k) {
+      p.at[k] = -1;
+      for (int j = 0; k < len && j < n && p.at[k] < 0; ++j)
+        if (providers[j].dwCatalogEntryId == providers[i].ProtocolChain.ChainEntries[k]) p.at[k] = j;
+    }
+    // The product's entries: those of its records (every entry whose chain
+    // starts at one of its layered entries) and every one carrying its GUID.
+    p.removed_guid = IsRemovedGuid(entries, count, t, providers[i].ProviderId);
+    bool product = IsSameGuid(providers[i].ProviderId, t);
+    for (int r = 0; r < count && !product; ++r)
+      product = IsSameGuid(entries[r].LayeredProvider.ProviderId, t) &&
+                IsFirstOfRecord(providers[i], entries[r].LayeredProvider.dwCatalogEntryId);
+    p.fate = product ? kGone : kKeep;
+  }
+  Settle(providers, n, plan, api_->UpdateProvider != nullptr);
+
+  // What no route can do: give a layered or base entry a new id (every chain
+  // over it starts with or ends in it), or rewrite a chain whose head goes.
+  bool reinstall = false;
+  for (int i = 0; i < n; ++i) {
+    const Planned& p = plan[i];
+    const WSAPROTOCOL_INFOW& e = providers[i];
+    reinstall = reinstall || plan[p.first].method == kReinstall;
+    if (p.reinstalled && ChainLength(e) < 2)
+      return Refuse("CVLLspSetup::RemoveAllLayered repair refused new id id:[%u] guid:[%x]", e.dwCatalogEntryId, Hex(e.ProviderId));
+    const int head = p.at[0];
+    if (!Goes(p) && ChainLength(e) > 1 && head >= 0 && (Goes(plan[head]) || plan[head].reinstalled))
+      return Refuse("CVLLspSetup::RemoveAllLayered repair refused chain head id:[%u] element:[%u]", e.dwCatalogEntryId,
+                    e.ProtocolChain.ChainEntries[0]);
+  }
+  if (reinstall && (api_->InstallProvider == nullptr || api_->WriteProviderOrder == nullptr))
+    return Refuse("CVLLspSetup::RemoveAllLayered repair refused functions install:[%u] order:[%u]",
+                  api_->InstallProvider != nullptr, api_->WriteProviderOrder != nullptr);
+
+  // The order of the writes: a GUID goes after every reinstalled GUID that
+  // its chains name, whose new ids it must carry. A ring of GUIDs (a GUID
+  // naming itself is the smallest) could never be written with ids that
+  // exist: its depth still grows after as many passes as there are entries.
+  // A GUID that the product's deinstalls take away comes back only after
+  // them, too late for the chains over it.
+  for (int pass = 0; pass <= n; ++pass) {
+    bool moved = false;
+    for (int i = 0; i < n; ++i) {
+      const Planned& p = plan[i];
+      Planned& own = plan[p.first];
+      if (Goes(p) || own.method == kNone) continue;
+      for (int k = 1; k < ChainLength(providers[i]); ++k) {
+        const int j = p.at[k];
+        if (j < 0 || !plan[j].reinstalled) continue;
+        const Planned& under = plan[plan[j].first];
+        if (pass == n && own.depth <= under.depth)
+          return Refuse("CVLLspSetup::RemoveAllLayered repair refused loop id:[%u] guid:[%x]",
+                        providers[i].dwCatalogEntryId, Hex(providers[i].ProviderId));
+        if (under.removed_guid && !own.removed_guid)
+          return Refuse("CVLLspSetup::RemoveAllLayered repair refused after product id:[%u] element:[%u]",
+                        providers[i].dwCatalogEntryId, providers[j].dwCatalogEntryId);
+        if (own.depth <= under.depth) {
+          own.depth = under.depth + 1;
+          moved = true;
+        }
+      }
+    }
+    if (!moved) break;
+  }
+
+  // The DLL path each repaired GUID is written with. Both writers set one
+  // path for every entry they are given, so a GUID whose entries hold
+  // different paths is not written at all.
+  for (int f = 0; f < n; ++f) {
+    Planned& p = plan[f];
+    if (p.first != f || p.method == kNone) continue;
+    GUID g = providers[f].ProviderId;
+    int length = MAX_PATH - 1;
+    int error = 0;
+    if (api_->GetProviderPath(&g, p.path, &length, &error) == SOCKET_ERROR) {
+      DebugTrace("CVLLspSetup::RemoveAllLayered repair WSCGetProviderPath error:[%u] guid:[%x]",
+                 static_cast<unsigned>(error), Hex(g));
+      return false;
+    }
+    p.path[MAX_PATH - 1] = 0;
+    int entries_of_guid = 0;
+    for (int i = f; i < n; ++i) entries_of_guid += plan[i].first == f;
+    if (entries_of_guid < 2) continue;
+    const int paths = GuidPathsAgree(*api_, g, entries_of_guid);
+    if (paths == kPathsDiffer)
+      return Refuse("CVLLspSetup::RemoveAllLayered repair refused paths differ guid:[%x] count:[%u]", Hex(g),
+                    static_cast<unsigned>(entries_of_guid));
+    if (paths != kPathsAgree)
+      return Refuse("CVLLspSetup::RemoveAllLayered repair refused paths unread guid:[%x] count:[%u]", Hex(g),
+                    static_cast<unsigned>(entries_of_guid));
+  }
+  return true;
+}
+
+bool CVLLspSetup::WriteRepair(void* plan_block, int f) {
+  Planned* plan = static_cast<Planned*>(plan_block);
+  const int n = ProviderCount;
+  WSAPROTOCOL_INFOW* infos = static_cast<WSAPROTOCOL_INFOW*>(
+      AllocZeroed(static_cast<SIZE_T>(n) * sizeof(WSAPROTOCOL_INFOW) + 1));
+  ScopedHeapBlock info_block(RememberedHeap(), infos);
+  if (infos == nullptr) {
+    DebugTrace("CVLLspSetup::RemoveAllLayered repair heap alloc error:[%x]", static_cast<unsigned>(GetLastError()));
+    return false;
+  }
+  // The GUID's entries as they are to be left, in catalog order.
+  DWORD m = 0;
+  for (int i = f; i < n; ++i)
+    if (plan[i].first == f && !Goes(plan[i])) Rewrite(Providers[i], plan, plan[i], &infos[m++]);
+  if (m == 0) return true;
+  GUID g = Providers[f].ProviderId;
+  int error = 0;
+  const bool update = plan[f].method == kUpdate;
+  DebugTrace(update ? "CVLLspSetup::RemoveAllLayered WSCUpdateProvider guid:[%x] count:[%u]"
+                    : "CVLLspSetup::RemoveAllLayered WSCInstallProvider guid:[%x] count:[%u]",
+             Hex(g), static_cast<unsigned>(m));
+  int ret = update ? api_->UpdateProvider(&g, plan[f].path, infos, m, &error)
+                   : api_->InstallProvider(&g, plan[f].path, infos, m, &error);
+  if (ret == SOCKET_ERROR) {
+    DebugTrace("CVLLspSetup::RemoveAllLayered %s repair error ret:[%x] error:[%u] guid:[%x]",
+               update ? "WSCUpdateProvider" : "WSCInstallProvider", static_cast<unsigned>(ret),
+               static_cast<unsigned>(error), Hex(g));
+    return false;
+  }
+  if (update) return true;
+
+  // The install appended the GUID's entries in the order given, under ids
+  // the system chose: read them back, each checked against what was given.
+  CVLLspSetup fresh(*api_);
+  if (!fresh.EnumerateProviders()) {
+    DebugTrace("CVLLspSetup::RemoveAllLayered repair EnumerateProviders error");
+    return false;
+  }
+  DWORD k = 0;
+  int i = f;
+  for (int j = 0; j < fresh.ProviderCount; ++j) {
+    const WSAPROTOCOL_INFOW& now = fresh.Providers[j];
+    if (!IsSameGuid(now.ProviderId, g)) continue;
+    while (i < n && (plan[i].first != f || Goes(plan[i]))) ++i;
+    if (k == m || i == n || now.iAddressFamily != infos[k].iAddressFamily ||
+        now.iSocketType != infos[k].iSocketType || now.iProtocol != infos[k].iProtocol ||
+        now.ProtocolChain.ChainLen != infos[k].ProtocolChain.ChainLen) {
+      DebugTrace("CVLLspSetup::RemoveAllLayered repair new ids unmatched guid:[%x] id:[%u]", Hex(g),
+                 static_cast<unsigned>(now.dwCatalogEntryId));
+      return false;
+    }
+    plan[i].new_id = now.dwCatalogEntryId;
+    DebugTrace("CVLLspSetup::RemoveAllLayered repair new id:[%u] was:[%u]", static_cast<unsigned>(now.dwCatalogEntryId),
+               static_cast<unsigned>(Providers[i].dwCatalogEntryId));
+    ++k;
+    ++i;
+  }
+  if (k != m) {
+    DebugTrace("CVLLspSetup::RemoveAllLayered repair new ids missing guid:[%x] count:[%u]", Hex(g),
+               static_cast<unsigned>(m - k));
+    return false;
+  }
+  return true;
+}
+
 bool CVLLspSetup::RemoveAndRepair(LspEntry* entries, int count, const GUID& t, int* result) {
   if (!NeedsRepair(entries, count, t)) {
     // Nothing of another provider rests on the product: the records go as
@@ -130,173 +388,68 @@ bool CVLLspSetup::RemoveAndRepair(LspEntry* entries, int count, const GUID& t, i
     return NoteRemovedIds(entries, count, t) && ok;
   }
   const int n = ProviderCount;
-  // The GUIDs that the records' deinstalls take away: every listed GUID of
-  // every record of the product, and the product's own.
-  int guid_room = 1;
-  for (int r = 0; r < count; ++r)
-    if (IsSameGuid(entries[r].LayeredProvider.ProviderId, t)) guid_room += entries[r].LayeredGuidCount;
-  ScopedHeapBlock guid_block(RememberedHeap(), AllocZeroed(static_cast<SIZE_T>(guid_room) * sizeof(GUID)));
   ScopedHeapBlock plan_block(RememberedHeap(), AllocZeroed(static_cast<SIZE_T>(n) * sizeof(Planned) + 1));
-  ScopedHeapBlock info_block(RememberedHeap(),
-                             AllocZeroed(static_cast<SIZE_T>(n) * sizeof(WSAPROTOCOL_INFOW) + 1));
   void* ids = AllocZeroed(static_cast<SIZE_T>(n) * sizeof(DWORD) + 1);
-  GUID* removed_guids = static_cast<GUID*>(guid_block.Get());
   Planned* plan = static_cast<Planned*>(plan_block.Get());
-  WSAPROTOCOL_INFOW* infos = static_cast<WSAPROTOCOL_INFOW*>(info_block.Get());
-  if (ids == nullptr || removed_guids == nullptr || plan == nullptr || infos == nullptr) {
+  if (ids == nullptr || plan == nullptr) {
     ScopedHeapBlock lost(RememberedHeap(), ids);
     DebugTrace("CVLLspSetup::RemoveAllLayered repair plan heap alloc error:[%x]", static_cast<unsigned>(GetLastError()));
     return false;
   }
   removed_ids_ = static_cast<DWORD*>(ids);
   removed_count_ = 0;
-
-  int guid_count = 0;
-  removed_guids[guid_count++] = t;
-  for (int r = 0; r < count; ++r) {
-    if (!IsSameGuid(entries[r].LayeredProvider.ProviderId, t)) continue;
-    for (int g = 0; g < entries[r].LayeredGuidCount; ++g)
-      if (!Listed(removed_guids, guid_count, entries[r].LayeredGuids[g]))
-        removed_guids[guid_count++] = entries[r].LayeredGuids[g];
-  }
-
-  // The product's entries: those of its records (every entry whose chain
-  // starts at one of its layered entries) and every one carrying its GUID.
-  for (int i = 0; i < n; ++i) {
-    Planned& p = plan[i];
-    p.after = Providers[i];
-    p.removed_guid = Listed(removed_guids, guid_count, Providers[i].ProviderId);
-    bool product = IsSameGuid(Providers[i].ProviderId, t);
-    for (int r = 0; r < count && !product; ++r) {
-      if (!IsSameGuid(entries[r].LayeredProvider.ProviderId, t)) continue;
-      product = IsFirstOfRecord(Providers[i], entries[r].LayeredProvider.dwCatalogEntryId);
-    }
-    p.fate = product ? kGone : kKeep;
-    if (p.removed_guid) removed_ids_[removed_count_++] = Providers[i].dwCatalogEntryId;
-  }
-
-  // Every other entry loses the removed entries from its chain; an entry
-  // that shares a removed GUID goes with it and comes back under a new id.
-  bool plan_ok = true;
-  for (int i = 0; i < n; ++i) {
-    Planned& p = plan[i];
-    if (p.fate == kGone) continue;
-    WSAPROTOCOLCHAIN& chain = p.after.ProtocolChain;
-    int len = chain.ChainLen;
-    if (len > 1) {
-      if (len > MAX_PROTOCOL_CHAIN) len = MAX_PROTOCOL_CHAIN;
-      int kept = 1;
-      for (int k = 1; k < len; ++k)
-        if (!ListedId(removed_ids_, removed_count_, chain.ChainEntries[k]))
-          chain.ChainEntries[kept++] = chain.ChainEntries[k];
-      for (int k = kept; k < MAX_PROTOCOL_CHAIN; ++k) chain.ChainEntries[k] = 0;
-      if (kept != len) {
-        chain.ChainLen = kept;
-        p.fate = kept < 2 ? kDropped : kChanged;
-      }
-    }
-    if (p.removed_guid) {
-      p.reinstalled = p.fate != kDropped;
-      // Only chains can come back under a new id: nothing names them.
-      if (Providers[i].ProtocolChain.ChainLen < 2) plan_ok = false;
-    }
-  }
-
-  // How each GUID with a changed entry is repaired.
-  bool reinstall = false;
-  for (int i = 0; i < n && plan_ok; ++i) {
-    Planned& p = plan[i];
-    if (p.fate == kGone || (p.fate == kKeep && !p.removed_guid)) continue;
-    int f = FirstOfGuid(Providers, i);
-    Planned& first = plan[f];
-    if (first.method != kNone) {
-      if (first.method == kUpdate && p.fate == kDropped) first.method = kReinstall;
-    } else {
-      first.method = p.removed_guid || p.fate == kDropped || api_->UpdateProvider == nullptr ? kReinstall : kUpdate;
-      int length = MAX_PATH - 1;
-      int error = 0;
-      GUID g = Providers[f].ProviderId;
-      if (api_->GetProviderPath(&g, first.path, &length, &error) == SOCKET_ERROR) {
-        DebugTrace("CVLLspSetup::RemoveAllLayered repair WSCGetProviderPath error:[%u] guid:[%x]",
-                   static_cast<unsigned>(error), Hex(g));
-        plan_ok = false;
-      }
-      first.path[MAX_PATH - 1] = 0;
-    }
-  }
-  for (int i = 0; i < n && plan_ok; ++i) {
-    const Planned& first = plan[FirstOfGuid(Providers, i)];
-    if (first.method != kReinstall) continue;
-    reinstall = true;
-    if (plan[i].removed_guid) continue;
-    // The GUID's every entry comes back under a new id.
-    plan[i].reinstalled = plan[i].fate != kDropped;
-    if (Providers[i].ProtocolChain.ChainLen < 2) plan_ok = false;
-    if (!ListedId(removed_ids_, removed_count_, Providers[i].dwCatalogEntryId))
-      removed_ids_[removed_count_++] = Providers[i].dwCatalogEntryId;
-  }
-  if (reinstall && (api_->InstallProvider == nullptr || api_->WriteProviderOrder == nullptr)) plan_ok = false;
-  if (!plan_ok) {
+  if (!PlanRepair(plan, entries, count, t)) {
     // Nothing is changed: no chain can lose an entry to this run.
-    removed_count_ = 0;
     DebugTrace("CVLLspSetup::RemoveAllLayered repair plan error");
     return false;
   }
+  // Every id that this run takes away: no chain may name one afterwards.
+  int depth = 0;
   for (int i = 0; i < n; ++i) {
     const Planned& p = plan[i];
+    if (Goes(p) || p.removed_guid || p.reinstalled) removed_ids_[removed_count_++] = Providers[i].dwCatalogEntryId;
+    if (p.depth > depth) depth = p.depth;
     if (p.fate == kChanged)
       DebugTrace("CVLLspSetup::RemoveAllLayered repair chain id:[%u] len:[%d] to:[%d] name:[%.256ws]",
                  static_cast<unsigned>(Providers[i].dwCatalogEntryId), Providers[i].ProtocolChain.ChainLen,
-                 p.after.ProtocolChain.ChainLen, Providers[i].szProtocol);
+                 [&] {
+                   WSAPROTOCOL_INFOW after;
+                   Rewrite(Providers[i], plan, p, &after);
+                   return after.ProtocolChain.ChainLen;
+                 }(),
+                 Providers[i].szProtocol);
     else if (p.fate == kDropped)
       DebugTrace("CVLLspSetup::RemoveAllLayered drop chain id:[%u] name:[%.256ws]",
                  static_cast<unsigned>(Providers[i].dwCatalogEntryId), Providers[i].szProtocol);
   }
 
-  // The entries of one GUID as they are to be left, in catalog order.
-  auto gather = [&](int f) {
-    DWORD m = 0;
-    for (int i = f; i < n; ++i)
-      if (IsSameGuid(Providers[i].ProviderId, Providers[f].ProviderId) && plan[i].fate != kDropped &&
-          plan[i].fate != kGone)
-        infos[m++] = plan[i].after;
-    return m;
-  };
-  auto failed = [&](const char* call, int ret, int error, const GUID& g) {
-    DebugTrace("CVLLspSetup::RemoveAllLayered %s repair error ret:[%x] error:[%u] guid:[%x]", call,
-               static_cast<unsigned>(ret), static_cast<unsigned>(error), Hex(g));
-    return false;
-  };
-
   // First the chains over the product: until they are repaired, its records
-  // stay, and a failed repair leaves every chain whole.
+  // stay, and a failed repair leaves every chain over it whole. The GUIDs
+  // that come back under new ids go first, the topmost first, so that no
+  // chain left in the catalog names one of them while it is away; then each
+  // GUID is written after the ones it rests on.
   bool ok = true;
   bool reinstalled = false;
-  for (int f = 0; f < n && ok; ++f) {
-    if (plan[f].method == kNone || plan[f].removed_guid) continue;
-    GUID g = Providers[f].ProviderId;
-    DWORD m = gather(f);
-    int error = 0;
-    if (plan[f].method == kUpdate) {
-      DebugTrace("CVLLspSetup::RemoveAllLayered WSCUpdateProvider guid:[%x] count:[%u]", Hex(g),
-                 static_cast<unsigned>(m));
-      int ret = api_->UpdateProvider(&g, plan[f].path, infos, m, &error);
-      if (ret == SOCKET_ERROR) ok = failed("WSCUpdateProvider", ret, error, g);
-      continue;
+  for (int d = depth; d >= 0 && ok; --d) {
+    for (int f = 0; f < n && ok; ++f) {
+      const Planned& p = plan[f];
+      if (p.first != f || p.method != kReinstall || p.removed_guid || p.depth != d) continue;
+      GUID g = Providers[f].ProviderId;
+      int error = 0;
+      DebugTrace("CVLLspSetup::RemoveAllLayered WSCDeinstallProvider repair guid:[%x]", Hex(g));
+      reinstalled = true;
+      int ret = api_->DeinstallProvider(&g, &error);
+      if (ret == SOCKET_ERROR) {
+        DebugTrace("CVLLspSetup::RemoveAllLayered WSCDeinstallProvider repair error ret:[%x] error:[%u] guid:[%x]",
+                   static_cast<unsigned>(ret), static_cast<unsigned>(error), Hex(g));
+        ok = false;
+      }
     }
-    DebugTrace("CVLLspSetup::RemoveAllLayered WSCDeinstallProvider repair guid:[%x]", Hex(g));
-    int ret = api_->DeinstallProvider(&g, &error);
-    if (ret == SOCKET_ERROR) {
-      ok = failed("WSCDeinstallProvider", ret, error, g);
-      continue;
-    }
-    reinstalled = true;
-    if (m == 0) continue;
-    DebugTrace("CVLLspSetup::RemoveAllLayered WSCInstallProvider guid:[%x] count:[%u]", Hex(g),
-               static_cast<unsigned>(m));
-    ret = api_->InstallProvider(&g, plan[f].path, infos, m, &error);
-    if (ret == SOCKET_ERROR) ok = failed("WSCInstallProvider", ret, error, g);
   }
+  for (int d = 0; d <= depth && ok; ++d)
+    for (int f = 0; f < n && ok; ++f)
+      if (plan[f].first == f && plan[f].method != kNone && !plan[f].removed_guid && plan[f].depth == d)
+        ok = WriteRepair(plan, f);
 
   // Then every record of the product, each as the first has always gone.
   int all_final = 1;
@@ -308,23 +461,21 @@ bool CVLLspSetup::RemoveAndRepair(LspEntry* entries, int count, const GUID& t, i
   }
   *result = ok ? all_final : 0;
 
-  // Then what other providers lost with a GUID they shared with the product.
-  for (int f = 0; f < n && ok; ++f) {
-    if (plan[f].method == kNone || !plan[f].removed_guid) continue;
-    GUID g = Providers[f].ProviderId;
-    DWORD m = gather(f);
-    if (m == 0) continue;
-    reinstalled = true;
-    int error = 0;
-    DebugTrace("CVLLspSetup::RemoveAllLayered WSCInstallProvider guid:[%x] count:[%u]", Hex(g),
-               static_cast<unsigned>(m));
-    int ret = api_->InstallProvider(&g, plan[f].path, infos, m, &error);
-    if (ret == SOCKET_ERROR) ok = failed("WSCInstallProvider", ret, error, g);
-  }
+  // Then what other providers lost with a GUID they shared with the product
+  // (unless all of it goes).
+  for (int d = 0; d <= depth && ok; ++d)
+    for (int f = 0; f < n && ok; ++f) {
+      if (plan[f].first != f || plan[f].method == kNone || !plan[f].removed_guid || plan[f].depth != d) continue;
+      bool back = false;
+      for (int i = f; i < n && !back; ++i) back = plan[i].first == f && plan[i].reinstalled;
+      if (!back) continue;
+      reinstalled = true;
+      ok = WriteRepair(plan, f);
+    }
 
   // An install appends at the end of the catalog: put every entry back in
   // its place.
-  if (reinstalled && !RestoreOrder(plan_block.Get())) ok = false;
+  if (reinstalled && ok && !RestoreOrder(plan)) ok = false;
   return ok;
 }
 
@@ -344,22 +495,15 @@ bool CVLLspSetup::RestoreOrder(const void* plan_block) {
     DebugTrace("CVLLspSetup::RemoveAllLayered repair heap alloc error:[%x]", static_cast<unsigned>(GetLastError()));
     return false;
   }
-  auto known = [&](DWORD id) {
-    for (int i = 0; i < ProviderCount; ++i)
-      if (Providers[i].dwCatalogEntryId == id) return true;
-    return false;
-  };
+  // The snapshot's order, each entry under the id it has now; whatever else
+  // the catalog holds keeps its order after them.
   DWORD k = 0;
   for (int i = 0; i < ProviderCount; ++i) {
-    for (int j = 0; j < m; ++j) {
-      if (placed[j]) continue;
-      const WSAPROTOCOL_INFOW& e = fresh.Providers[j];
-      bool match = plan[i].reinstalled
-                       ? IsSameGuid(e.ProviderId, Providers[i].ProviderId) && !known(e.dwCatalogEntryId)
-                       : e.dwCatalogEntryId == Providers[i].dwCatalogEntryId;
-      if (!match) continue;
+    const DWORD id = plan[i].reinstalled ? plan[i].new_id : Providers[i].dwCatalogEntryId;
+    for (int j = 0; j < m && !Goes(plan[i]); ++j) {
+      if (placed[j] || fresh.Providers[j].dwCatalogEntryId != id) continue;
       placed[j] = 1;
-      order[k++] = e.dwCatalogEntryId;
+      order[k++] = id;
       break;
     }
   }
@@ -388,8 +532,7 @@ int CVLLspSetup::IsCatalogWhole(const GUID* target) {
                  static_cast<unsigned>(e.dwCatalogEntryId), Hex(e.ProviderId));
       whole = 0;
     }
-    int len = e.ProtocolChain.ChainLen;
-    if (len > MAX_PROTOCOL_CHAIN) len = MAX_PROTOCOL_CHAIN;
+    const int len = ChainLength(e);
     for (int k = 0; len > 1 && k < len; ++k) {
       if (!ListedId(removed_ids_, removed_count_, e.ProtocolChain.ChainEntries[k])) continue;
       DebugTrace("CVLLspSetup::IsCatalogWhole broken chain id:[%u] element:[%u]",

@@ -4,8 +4,11 @@
 
 const GUID ProductLspGuid = {0xC4F0A2B7, 0x58D1, 0x4E36, {0x9B, 0x2A, 0x71, 0xE5, 0xD3, 0xC0, 0x8F, 0x64}};
 
+const char kCatalogEntries[] = "Catalog_Entries";
+const char kCatalogEntries64[] = "Catalog_Entries64";
+
 const CatalogApi kNativeCatalog = {&WSCEnumProtocols, &WSCGetProviderPath, &WSCDeinstallProvider,
-                                   nullptr, nullptr, nullptr};
+                                   nullptr, nullptr, nullptr, kCatalogEntries};
 
 BoundCatalog::BoundCatalog(bool wow32) : ws2_(LoadSystemLibrary("ws2_32.dll")), api_(kNativeCatalog) {
   HMODULE ws2 = ws2_.Get();

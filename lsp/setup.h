@@ -37,6 +37,14 @@ bool IsSameGuid(const GUID& a, const GUID& b);
 // when unreadable_is_product says so.
 bool NamesProductDll(const CatalogApi& api, const WSAPROTOCOL_INFOW& entry, bool unreadable_is_product);
 
+// Whether every entry of the GUID holds one DLL path, by the catalog's
+// registry copy (the functions report one path per GUID): kPathsAgree when
+// the copy lists count entries of the GUID with one path, kPathsDiffer when
+// two of them differ, kPathsUnread when the copy cannot be read or does not
+// list count of them.
+enum { kPathsUnread = -1, kPathsDiffer = 0, kPathsAgree = 1 };
+int GuidPathsAgree(const CatalogApi& api, const GUID& guid, int count);
+
 // The process heap for a new block (null when the system does not hand it
 // out). The heap is remembered: it stays the same for the life of the process.
 HANDLE HeapForNewBlock();
@@ -101,6 +109,12 @@ class CVLLspSetup {
   // The deinstalls of one record, as the trace has always shown them; 1 when
   // the final deinstall succeeded, -1 when the record was abandoned.
   int RemoveRecord(LspEntry* entries, int index, const GUID& target);
+  // Plans the repair from the snapshot (nothing changes); false when the
+  // route cannot repair the catalog.
+  bool PlanRepair(void* plan, const LspEntry* entries, int count, const GUID& target);
+  // Writes the repair of one GUID: its update, or its install under new ids,
+  // which are then read back.
+  bool WriteRepair(void* plan, int first);
   // Writes the catalog order back after installs appended entries at its
   // end: the snapshot's order, each reinstalled entry in its old place.
   bool RestoreOrder(const void* plan);

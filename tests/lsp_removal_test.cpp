@@ -27,18 +27,6 @@ std::vector<sim::ProviderEntry> ProductCatalog() {
   return c;
 }
 
-// Addresses differ from run to run.
-std::vector<std::string> Trace() {
-  std::vector<std::string> r;
-  for (std::string l : sim::DebugLines()) {
-    for (const char* key : {"complete:[", "complate:["}) {
-      size_t at = l.find(key);
-      if (at != std::string::npos) l.replace(at + 10, l.find(']', at) - at - 10, "*");
-    }
-    r.push_back(l);
-  }
-  return r;
-}
 
 int RunRemoval() {
   StartWinsock();

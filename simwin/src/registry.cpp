@@ -53,6 +53,7 @@ static RegNode* FindFrom(const std::vector<std::string>& path, bool follow_last,
 }
 
 RegNode* RegFind(const std::vector<std::string>& path, bool follow_last) {
+  SyncCatalogKeys();
   return FindFrom(path, follow_last, 0);
 }
 
@@ -198,6 +199,7 @@ static LSTATUS DeleteTree(RegNode* parent, const std::string& name_upper, int de
 }
 
 static RegNode* CreatePath(const std::string& path) {
+  SyncCatalogKeys();
   std::vector<std::string> parts = SplitPath(path);
   auto r = S().reg_roots.find(CanonicalRoot(parts.at(0)));
   if (r == S().reg_roots.end()) abort();

@@ -250,6 +250,9 @@ FARPROC ProcByName(const std::string& name);
 // Presets of other areas, called from Reset.
 void ResetProcesses();
 void ResetWinsock();
+// Writes the registry copy of a Winsock catalog changed since the last look
+// at the registry; every registry look calls it first.
+void SyncCatalogKeys();
 void ResetShell();
 
 }  // namespace detail

@@ -17,6 +17,7 @@ struct CatalogState {
   std::vector<GUID> fail_update;
   bool fail_order = false;
   DWORD next_id = 1;
+  bool registry_stale = false;  // changed since its registry copy was written
 };
 
 struct WinsockState {
@@ -34,6 +35,53 @@ WinsockState& W() {
 }
 
 CatalogState& Cat(Catalog which) { return which == Catalog::Wow32 ? W().wow32 : W().native; }
+
+// Windows keeps each catalog in the registry too: one key per entry, in
+// catalog order, named by its position ("%012u" from 1), whose
+// "PackedCatalogItem" holds the entry's own DLL path (narrow, MAX_PATH bytes)
+// followed by its WSAPROTOCOL_INFOW (ReactOS ws2_32 dcatitem.c,
+// WsTcEntryInitializeFromRegistry). The path is kept per entry, so entries of
+// one GUID can hold different paths. 64-bit Windows keeps its native catalog
+// under Catalog_Entries64 and the 32-bit one under Catalog_Entries.
+const char* const kCatalogKey[] = {"HKLM", "SYSTEM", "CurrentControlSet", "Services", "WinSock2", "Parameters",
+                                   "Protocol_Catalog9"};
+
+// Written when the registry is next looked at, which few runs do.
+void Mirror(Catalog which) {
+  const bool windows_64 = detail::S().version.windows_64;
+  if (which == Catalog::Wow32 && !windows_64) return;
+  const std::string leaf = which == Catalog::Native && windows_64 ? "Catalog_Entries64" : "Catalog_Entries";
+  detail::RegNode* node = detail::S().reg_roots[kCatalogKey[0]].get();
+  for (size_t i = 1; i < sizeof kCatalogKey / sizeof kCatalogKey[0]; ++i) {
+    auto& slot = node->subkeys[detail::Upper(kCatalogKey[i])];
+    if (!slot) {
+      slot = std::make_unique<detail::RegNode>();
+      slot->name = kCatalogKey[i];
+    }
+    node = slot.get();
+  }
+  auto& entries_key = node->subkeys[detail::Upper(leaf)];
+  entries_key = std::make_unique<detail::RegNode>();
+  entries_key->name = leaf;
+  const std::vector<ProviderEntry>& entries = Cat(which).entries;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    detail::RegValue item;
+    item.name = "PackedCatalogItem";
+    item.type = REG_BINARY;
+    item.data.assign(MAX_PATH + sizeof(WSAPROTOCOL_INFOW), 0);
+    const std::u16string& path = entries[i].path;
+    for (size_t k = 0; k < path.size() && k + 1 < MAX_PATH; ++k)
+      item.data[k] = static_cast<uint8_t>(path[k] < 0x80 ? path[k] : '?');
+    WSAPROTOCOL_INFOW info = ToProtocolInfo(entries[i]);
+    memcpy(item.data.data() + MAX_PATH, &info, sizeof info);
+    auto key = std::make_unique<detail::RegNode>();
+    key->name = detail::Format("%012u", static_cast<unsigned>(i + 1));
+    key->values["PACKEDCATALOGITEM"] = std::move(item);
+    entries_key->subkeys[key->name] = std::move(key);
+  }
+}
+
+void Changed(Catalog which) { Cat(which).registry_stale = true; }
 
 // The catalog that the ordinary functions reach: a 32-bit process on 64-bit
 // Windows sees the 32-bit catalog.
@@ -79,6 +127,9 @@ int Enum(const char* name, Catalog which, LPINT protocols, LPWSAPROTOCOL_INFOW b
   return static_cast<int>(entries.size());
 }
 
+// The path of the first entry of the GUID in catalog order: ws2_32 walks the
+// catalog and stops at the first entry that carries it (ReactOS ws2_32
+// WSCGetProviderPath with its ProviderEnumerationProc).
 int GetPath(const char* name, Catalog which, LPGUID provider, WCHAR* path, LPINT length, LPINT error) {
   DWORD err = WSAEINVAL;
   std::string guid = provider ? GuidText(*provider) : "(null)";
@@ -124,6 +175,7 @@ int Deinstall(const char* name, Catalog which, LPGUID provider, LPINT error) {
         kept.push_back(e);
     }
     c.entries = kept;
+    if (removed != 0) Changed(which);
   }
   if (removed == 0) {
     call.result = SOCKET_ERROR;
@@ -198,6 +250,8 @@ int Write(const char* name, Catalog which, bool update, LPGUID provider, const W
     call.result = SOCKET_ERROR;
     call.error = static_cast<int>(err);
     *error = call.error;
+  } else {
+    Changed(which);
   }
   W().changes.push_back(call);
   return call.result;
@@ -226,7 +280,10 @@ int WriteOrder(const char* name, Catalog which, LPDWORD ids, DWORD count) {
       if (ids[j] == ids[i]) hits = 0;
     if (hits != 1) fail = true;
   }
-  if (!fail) c.entries = ordered;
+  if (!fail) {
+    c.entries = ordered;
+    Changed(which);
+  }
   call.result = fail ? static_cast<int>(err) : 0;
   W().changes.push_back(call);
   return call.result;
@@ -261,6 +318,7 @@ void SetCatalog(const std::vector<ProviderEntry>& entries, Catalog which) {
   c.entries = entries;
   for (const ProviderEntry& e : entries)
     if (e.id >= c.next_id) c.next_id = e.id + 1;
+  Changed(which);
 }
 std::vector<ProviderEntry> CatalogEntries(Catalog which) { return Cat(which).entries; }
 
@@ -305,6 +363,14 @@ void AcceptWinsockVersions(const std::set<WORD>& versions) { W().versions = vers
 int WinsockStartedCount() { return W().started; }
 
 namespace detail {
+void SyncCatalogKeys() {
+  for (Catalog which : {Catalog::Native, Catalog::Wow32}) {
+    if (!Cat(which).registry_stale) continue;
+    Cat(which).registry_stale = false;
+    Mirror(which);
+  }
+}
+
 void ResetWinsock() {
   WinsockState& w = W();
   w = WinsockState{};

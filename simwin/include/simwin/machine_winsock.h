@@ -22,7 +22,10 @@ struct ProviderEntry {
   int chain_len = 1;                // 0 layered, 1 base, 2.. chain
   std::vector<DWORD> chain;         // first elements of ChainEntries; the rest are 0
   std::u16string name;              // szProtocol
-  std::u16string path;              // what WSCGetProviderPath reports for the GUID
+  // The entry's DLL path. Windows keeps one per entry (in the catalog's
+  // registry copy, which the simulated registry mirrors after every change);
+  // WSCGetProviderPath reports the first entry's of the GUID, in catalog order.
+  std::u16string path;
   int family = 0, type = 0, protocol = 0;  // iAddressFamily, iSocketType, iProtocol
 };
 
