@@ -4,14 +4,11 @@
 #include "lsp/setup.h"
 
 int RemoveProductLsp(int verbose) {
-  StartWinsock();
   int whole = 0;
   {
+    WinsockSession winsock;
     BoundCatalog catalog(false);
     whole = RemoveProductFromCatalog(catalog.Api());
   }
-  // Balances StartWinsock whatever it achieved: the start-up loop has already
-  // cleaned up after each refused version.
-  WSACleanup();
   return DeleteLspDllsAfterRemoval(verbose, whole);
 }

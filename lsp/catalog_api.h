@@ -34,13 +34,16 @@ struct CatalogApi {
   const char* EntriesKey;
 };
 
-// WSCEnumProtocols, WSCGetProviderPath and WSCDeinstallProvider, no writers.
-extern const CatalogApi kNativeCatalog;
+// Whether the functions that read and deinstall are all there (ws2_32.dll
+// could be loaded and has them).
+bool CanReadCatalog(const CatalogApi& api);
 
-// The table with the writers looked up by name, for as long as the object
-// lives: WSCUpdateProvider came with Windows XP, WSCWriteProviderOrder lives
-// in sporder.dll before Vista, and the *32 family only on 64-bit Windows,
-// which has no 32-bit-only install call.
+// The table, every function looked up by name in ws2_32.dll of the system
+// folder, for as long as the object lives: the tool imports nothing from
+// ws2_32, which is no KnownDLL on Windows 2000 and XP, so that a DLL of that
+// name beside the tool is never loaded. WSCUpdateProvider came with Windows
+// XP, WSCWriteProviderOrder lives in sporder.dll before Vista, and the *32
+// family only on 64-bit Windows, which has no 32-bit-only install call.
 class BoundCatalog {
  public:
   // wow32: the 32-bit catalog of 64-bit Windows, from a 64-bit process.

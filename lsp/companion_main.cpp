@@ -7,7 +7,7 @@ int CompanionMain(int argc, char** argv) {
     fputs("usage: ztxins64 -f  (removes the ZTX layered provider from the Winsock catalogs)\n", stderr);
     return 2;
   }
-  StartWinsock();
+  WinsockSession winsock;
   // The removal runs on a clean catalog too: its trace then says it found no
   // match, which is what a support engineer reading the debug output looks for.
   int whole = 0;
@@ -26,7 +26,6 @@ int CompanionMain(int argc, char** argv) {
       whole = RemoveProductFromCatalog(wow32.Api()) && whole;
     }
   }
-  WSACleanup();
   // The tool deletes ztxlsp64.dll only after an exit code of 0.
   return whole ? 0 : 1;
 }

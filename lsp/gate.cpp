@@ -15,6 +15,7 @@ bool IsListedLayeredId(const CVLLspSetup& setup, DWORD id) {
 }  // namespace
 
 int IsProductLspListedIn(const CatalogApi& api) {
+  if (!CanReadCatalog(api)) return 1;
   CVLLspSetup setup(api);
   // A catalog that cannot be read may still list the product: its DLLs stay.
   if (!setup.EnumerateProviders()) return 1;
@@ -33,8 +34,7 @@ int IsProductLspListedIn(const CatalogApi& api) {
 }
 
 int IsProductLspListed() {
-  StartWinsock();
-  int listed = IsProductLspListedIn(kNativeCatalog);
-  WSACleanup();
-  return listed;
+  WinsockSession winsock;
+  BoundCatalog catalog(false);
+  return IsProductLspListedIn(catalog.Api());
 }

@@ -544,6 +544,11 @@ int CVLLspSetup::IsCatalogWhole(const GUID* target) {
 }
 
 int RemoveProductFromCatalog(const CatalogApi& api) {
+  // Without ws2_32 there is no catalog to look at, so none is whole.
+  if (!CanReadCatalog(api)) {
+    DebugTrace("CVLLspSetup::RemoveAllLayered catalog functions missing");
+    return 0;
+  }
   CVLLspSetup setup(api);
   setup.RemoveAllLayered(&ProductLspGuid);
   return setup.IsCatalogWhole(&ProductLspGuid);

@@ -7,11 +7,9 @@ const GUID ProductLspGuid = {0xC4F0A2B7, 0x58D1, 0x4E36, {0x9B, 0x2A, 0x71, 0xE5
 const char kCatalogEntries[] = "Catalog_Entries";
 const char kCatalogEntries64[] = "Catalog_Entries64";
 
-const CatalogApi kNativeCatalog = {&WSCEnumProtocols, &WSCGetProviderPath, &WSCDeinstallProvider,
-                                   nullptr, nullptr, nullptr, kCatalogEntries};
-
-BoundCatalog::BoundCatalog(bool wow32) : ws2_(LoadSystemLibrary("ws2_32.dll")), api_(kNativeCatalog) {
+BoundCatalog::BoundCatalog(bool wow32) : ws2_(LoadSystemLibrary("ws2_32.dll")), api_() {
   HMODULE ws2 = ws2_.Get();
+  api_.EntriesKey = kCatalogEntries;
   if (wow32) {
     api_.EnumProtocols = BindProc<EnumProtocolsFn>(ws2, "WSCEnumProtocols32");
     api_.GetProviderPath = BindProc<GetProviderPathFn>(ws2, "WSCGetProviderPath32");
@@ -20,8 +18,9 @@ BoundCatalog::BoundCatalog(bool wow32) : ws2_(LoadSystemLibrary("ws2_32.dll")), 
     api_.WriteProviderOrder = BindProc<WriteProviderOrderFn>(ws2, "WSCWriteProviderOrder32");
     return;
   }
-  // Bound by name although Windows 98 has it, so that the import table stays
-  // the one every supported Windows has been checked against.
+  api_.EnumProtocols = BindProc<EnumProtocolsFn>(ws2, "WSCEnumProtocols");
+  api_.GetProviderPath = BindProc<GetProviderPathFn>(ws2, "WSCGetProviderPath");
+  api_.DeinstallProvider = BindProc<DeinstallProviderFn>(ws2, "WSCDeinstallProvider");
   api_.InstallProvider = BindProc<InstallProviderFn>(ws2, "WSCInstallProvider");
   api_.UpdateProvider = BindProc<UpdateProviderFn>(ws2, "WSCUpdateProvider");
   api_.WriteProviderOrder = BindProc<WriteProviderOrderFn>(ws2, "WSCWriteProviderOrder");
@@ -31,9 +30,11 @@ BoundCatalog::BoundCatalog(bool wow32) : ws2_(LoadSystemLibrary("ws2_32.dll")), 
   }
 }
 
-bool BoundCatalog::CanRead() const {
-  return api_.EnumProtocols != nullptr && api_.GetProviderPath != nullptr && api_.DeinstallProvider != nullptr;
+bool CanReadCatalog(const CatalogApi& api) {
+  return api.EnumProtocols != nullptr && api.GetProviderPath != nullptr && api.DeinstallProvider != nullptr;
 }
+
+bool BoundCatalog::CanRead() const { return CanReadCatalog(api_); }
 
 bool IsSameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
@@ -85,18 +86,28 @@ HANDLE HeapForRelease() {
 
 HANDLE RememberedHeap() { return g_BlockHeap; }
 
-void StartWinsock() {
+WinsockSession::WinsockSession() : ws2_(LoadSystemLibrary("ws2_32.dll")), cleanup_(nullptr) {
+  typedef int(WINAPI * StartupFn)(WORD, LPWSADATA);
+  auto startup = BindProc<StartupFn>(ws2_.Get(), "WSAStartup");
+  cleanup_ = BindProc<CleanupFn>(ws2_.Get(), "WSACleanup");
+  if (startup == nullptr || cleanup_ == nullptr) {
+    cleanup_ = nullptr;
+    return;
+  }
   static const WORD kVersions[] = {0x0202, 0x0102, 0x0002, 0x0101, 0x0001};
   for (WORD version : kVersions) {
     WSADATA data;
-    if (WSAStartup(version, &data) == 0) return;
-    WSACleanup();
+    if (startup(version, &data) == 0) return;
+    cleanup_();
   }
 }
 
-CVLLspSetup::CVLLspSetup()
-    : Providers(nullptr), ProviderCount(0), api_(&kNativeCatalog), removed_ids_(nullptr), removed_count_(0),
-      repair_failed_(false) {}
+// Balances the start whatever it achieved: the start-up loop has already
+// cleaned up after each refused version.
+WinsockSession::~WinsockSession() {
+  if (cleanup_ != nullptr) cleanup_();
+}
+
 CVLLspSetup::CVLLspSetup(const CatalogApi& api)
     : Providers(nullptr), ProviderCount(0), api_(&api), removed_ids_(nullptr), removed_count_(0),
       repair_failed_(false) {}

@@ -26,9 +26,22 @@ struct LspEntry {
 // zero-filled records that were never filled.
 void ReleaseLspEntries(LspEntry* entries, int count);
 
-// Starts Winsock with the highest of 2.2, 2.1, 2.0, 1.1, 1.0 that the system
-// accepts; silent on failure. The caller calls WSACleanup once in any case.
-void StartWinsock();
+// Winsock for as long as the object lives: ws2_32.dll loaded from the system
+// folder (a DLL of that name beside the tool must never run), started with the
+// highest of 2.2, 2.1, 2.0, 1.1, 1.0 that the system accepts (silent on
+// failure), and cleaned up once at the end whatever the start achieved.
+class WinsockSession {
+ public:
+  WinsockSession();
+  ~WinsockSession();
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+
+ private:
+  typedef int(WINAPI* CleanupFn)(void);
+  ScopedLibrary ws2_;
+  CleanupFn cleanup_;
+};
 
 bool IsSameGuid(const GUID& a, const GUID& b);
 
@@ -58,7 +71,6 @@ HANDLE RememberedHeap();
 
 class CVLLspSetup {
  public:
-  CVLLspSetup();
   // Works on the catalog that the table's functions reach.
   explicit CVLLspSetup(const CatalogApi& api);
   virtual ~CVLLspSetup();

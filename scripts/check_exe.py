@@ -2,7 +2,8 @@
 """Checks the 32-bit ZTXCleanUp.exe: machine, subsystem, imports, manifest and
 version resource. Every import must be listed in every export list given (one
 per Windows the tool supports, e.g. Windows 98 and Windows 2000), and none may
-be an entry point that the tool looks up by name at run time.
+be an entry point that the tool looks up by name at run time, and only DLLs
+that Windows takes from the system folder alone may be imported.
 
 usage: check_exe.py EXE EXPORT_LIST [EXPORT_LIST...]"""
 
@@ -34,6 +35,12 @@ BY_NAME = {
     "InitializeAcl", "InitializeSecurityDescriptor", "LookupAccountNameA", "SetSecurityDescriptorDacl",
     "SetFileSecurityA", "WSCEnumProtocols32", "WSCGetProviderPath32", "WSCDeinstallProvider32",
 }
+# The DLLs the exe may import. The loader finds an imported DLL that is no
+# KnownDLL in the exe's own folder first, before the first line runs, so only
+# DLLs that Windows 2000, XP and 7 take from the system folder alone (their
+# KnownDLLs), and msvcrt, the C runtime the build cannot do without, may be
+# imported; every other DLL is loaded by its full path.
+IMPORTABLE_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll", "version.dll"}
 # BindProc<Type>(module, "Name") and GetProcAddress(module, "Name"), also when
 # the call is split over lines or the module argument is itself a call.
 BINDING_CALL = re.compile(r"\b(?:BindProc\s*<[^<>]*>|GetProcAddress)\s*\(")
@@ -88,7 +95,8 @@ def windows_of(list_path):
 def check_imports(imports, lists, by_name):
     """imports: [(dll, name)]; lists: [(label, allowed)]. Gives the problems
     and, per list, how many imports it holds."""
-    problems = []
+    problems = [f"imports {dll}, which Windows would look for beside the exe first"
+                for dll in sorted({d for d, _ in imports}) if dll.lower() not in IMPORTABLE_DLLS]
     held = [0] * len(lists)
     for dll, name in imports:
         if name in by_name:
@@ -113,11 +121,11 @@ def self_check():
     got = names_bound_in_text(sample)
     if got != ["IsWow64Process", "InitializeSecurityDescriptor", "WSCEnumProtocols32"]:
         problems.append(f"self-check: source scan gives {got}")
-    lists = [("A", {"k.dll": {"F", "G"}}), ("B", {"k.dll": {"F"}})]
-    found, held = check_imports([("K.dll", "F"), ("K.dll", "G"), ("K.dll", "H")], lists, {"H"})
-    want = ["imports K.dll!G, not known to exist on B", "imports K.dll!H, which must be looked up by name",
+    lists = [("A", {"k.dll": {"F", "G"}, "version.dll": {"V"}}), ("B", {"k.dll": {"F"}, "version.dll": {"V"}})]
+    found, held = check_imports([("K.dll", "F"), ("K.dll", "G"), ("K.dll", "H"), ("VERSION.dll", "V")], lists, {"H"})
+    want = ["imports K.dll, which Windows would look for beside the exe first","imports K.dll!G, not known to exist on B", "imports K.dll!H, which must be looked up by name",
             "imports K.dll!H, not known to exist on A", "imports K.dll!H, not known to exist on B"]
-    if sorted(found) != sorted(want) or held != [2, 1]:
+    if sorted(found) != sorted(want) or held != [3, 2]:
         problems.append(f"self-check: import rule gives {found}, {held}")
     return problems
 

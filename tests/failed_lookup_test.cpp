@@ -138,14 +138,13 @@ TEST(FailedLookup, EditionKeyThatCannotBeOpenedOnceIsStillFound) {
 
 TEST(FailedLookup, SnapshotIsFreedWhenTheHeapHandleIsRefusedAtTheEnd) {
   sim::Reset(sim::Windows::WinXP);
-  StartWinsock();
   {
-    CVLLspSetup setup;
+    WinsockSession winsock;
+    CVLLspSetup setup(lsptest::kDirectCatalog);
     ASSERT_EQ(setup.EnumerateProviders(), 1);
     sim::FailAlways("GetProcessHeap");
   }
   sim::ClearFaults();
-  WSACleanup();
   EXPECT_EQ(sim::LiveHeapBlocks(), 0u);
 }
 

@@ -9,6 +9,10 @@
 
 namespace lsptest {
 
+// The catalog through the readers called directly, as a table.
+inline const CatalogApi kDirectCatalog = {&WSCEnumProtocols, &WSCGetProviderPath, &WSCDeinstallProvider,
+                                          nullptr, nullptr, nullptr, kCatalogEntries};
+
 inline const char* const kMsTcp = "{E70F1AA0-AB8B-11CF-8CA3-00805F48A192}";
 inline const char* const kProduct = "{C4F0A2B7-58D1-4E36-9B2A-71E5D3C08F64}";
 inline const char* const kProductChains = "{5A3E9D10-2B44-4C1F-8E77-0D9A6B21C3F5}";

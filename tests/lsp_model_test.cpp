@@ -33,7 +33,7 @@ class Model : public ::testing::Test {
       if (l.find(containing) != std::string::npos) out.push_back(l);
     return out;
   }
-  CVLLspSetup setup_;
+  CVLLspSetup setup_{lsptest::kDirectCatalog};
   Records r_;
 };
 

@@ -515,14 +515,9 @@ void Plant(const Route& route, const Catalog& catalog) {
 }
 
 int RunStep(const Route& route) {
-  StartWinsock();
-  int whole;
-  {
-    BoundCatalog catalog(route.wow32);
-    whole = RemoveProductFromCatalog(catalog.Api());
-  }
-  WSACleanup();
-  return whole;
+  WinsockSession winsock;
+  BoundCatalog catalog(route.wow32);
+  return RemoveProductFromCatalog(catalog.Api());
 }
 
 // Each install and update names only entries that are in the catalog when it
@@ -674,7 +669,7 @@ TEST(LspProperty, RandomCatalogsOnEveryRouteAgainstTheReference) {
     const Catalog& catalog = catalogs[i];
     Plant(kRoutes[1][0], catalog);
     std::vector<RefRecord> expected_records = RefRecords(catalog);
-    CVLLspSetup s;
+    CVLLspSetup s(kDirectCatalog);
     ASSERT_TRUE(s.EnumerateProviders());
     Records r;
     r.entries = s.CreateLspEntry(&r.count);

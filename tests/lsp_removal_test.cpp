@@ -29,14 +29,9 @@ std::vector<sim::ProviderEntry> ProductCatalog() {
 
 
 int RunRemoval() {
-  StartWinsock();
-  int result;
-  {
-    CVLLspSetup setup;
-    result = setup.RemoveAllLayered(&ProductLspGuid);
-  }
-  WSACleanup();
-  return result;
+  WinsockSession winsock;
+  CVLLspSetup setup(kDirectCatalog);
+  return setup.RemoveAllLayered(&ProductLspGuid);
 }
 
 TEST(RemoveAllLayered, WholeTraceOfARemoval) {

@@ -17,7 +17,7 @@ class Snapshot : public ::testing::Test {
 };
 
 TEST_F(Snapshot, SizingCallThenFillingCallGiveTheCatalogInOrder) {
-  CVLLspSetup s;
+  CVLLspSetup s(kDirectCatalog);
   ASSERT_EQ(s.EnumerateProviders(), 1);
   ASSERT_EQ(s.ProviderCount, 4);
   EXPECT_EQ(s.Providers[1].dwCatalogEntryId, 2001u);
@@ -30,7 +30,7 @@ TEST_F(Snapshot, SizingCallThenFillingCallGiveTheCatalogInOrder) {
 }
 
 TEST_F(Snapshot, ReplacingASnapshotKeepsExactlyOneBlock) {
-  CVLLspSetup s;
+  CVLLspSetup s(kDirectCatalog);
   ASSERT_EQ(s.EnumerateProviders(), 1);
   sim::SetCatalog({Base(1001)});
   ASSERT_EQ(s.EnumerateProviders(), 1);
@@ -54,7 +54,7 @@ TEST_F(Snapshot, FailuresLeaveTheObjectEmptyWithOneTraceLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.call + std::to_string(c.nth));
     SetUp();
-    CVLLspSetup s;
+    CVLLspSetup s(kDirectCatalog);
     ASSERT_EQ(s.EnumerateProviders(), 1);  // a snapshot to lose
     sim::ClearCalls();
     sim::ClearDebug();
@@ -68,7 +68,7 @@ TEST_F(Snapshot, FailuresLeaveTheObjectEmptyWithOneTraceLine) {
 }
 
 TEST_F(Snapshot, NoProcessHeapKeepsTheBlockAndNeverLosesIt) {
-  CVLLspSetup s;
+  CVLLspSetup s(kDirectCatalog);
   ASSERT_EQ(s.EnumerateProviders(), 1);
   sim::ClearDebug();
   sim::ClearCalls();
@@ -86,7 +86,7 @@ TEST_F(Snapshot, NoProcessHeapKeepsTheBlockAndNeverLosesIt) {
 }
 
 TEST_F(Snapshot, CountsAndQueriesOverTheSnapshot) {
-  CVLLspSetup s;
+  CVLLspSetup s(kDirectCatalog);
   EXPECT_EQ(s.GetProviderCount(0), 0u);  // no snapshot yet
   ASSERT_EQ(s.EnumerateProviders(), 1);
   EXPECT_EQ(s.GetProviderCount(0), 1u);
@@ -108,7 +108,7 @@ TEST_F(Snapshot, CountsAndQueriesOverTheSnapshot) {
 }
 
 TEST_F(Snapshot, IsFirstIdComparesOwnIdForLayeredAndTopOfChainOtherwise) {
-  CVLLspSetup s;
+  CVLLspSetup s(kDirectCatalog);
   WSAPROTOCOL_INFOW layered = sim::ToProtocolInfo(Layered(2001, kProduct));
   layered.ProtocolChain.ChainEntries[0] = 77;
   WSAPROTOCOL_INFOW chain = sim::ToProtocolInfo(Chain(2002, kProduct, {2001, 1001}));
@@ -121,7 +121,7 @@ TEST_F(Snapshot, IsFirstIdComparesOwnIdForLayeredAndTopOfChainOtherwise) {
 }
 
 TEST_F(Snapshot, LayeredEntriesByGuidCopiesMatchesOrLeavesCountAlone) {
-  CVLLspSetup s;
+  CVLLspSetup s(kDirectCatalog);
   WSAPROTOCOL_INFOW records[] = {sim::ToProtocolInfo(Layered(2001, kProduct)),
                                  sim::ToProtocolInfo(Chain(2002, kProductChains, {2001, 1001})),
                                  sim::ToProtocolInfo(Chain(2003, kProduct, {2001, 1002}))};
@@ -156,21 +156,31 @@ TEST_F(Snapshot, LayeredEntriesByGuidCopiesMatchesOrLeavesCountAlone) {
   EXPECT_EQ(sim::DebugLines().back(), "CVLLspSetup::CreateLayeredEntriesByGuid heap alloc error:[8]\r\n");
 }
 
-TEST(StartWinsock, TriesVersionsDownwardsCleaningUpAfterEachRefusal) {
+std::vector<std::string> WinsockCalls() {
+  std::vector<std::string> seq;
+  for (const auto& c : sim::Calls())
+    if (c.name.compare(0, 3, "WSA") == 0) seq.push_back(c.name + " " + c.args);
+  return seq;
+}
+
+TEST(WinsockSession, TriesVersionsDownwardsCleaningUpAfterEachRefusalAndOnceAtTheEnd) {
   sim::Reset(sim::Windows::WinXP);
   sim::AcceptWinsockVersions({0x0101});
-  StartWinsock();
-  std::vector<std::string> seq;
-  for (const auto& c : sim::Calls()) seq.push_back(c.name + " " + c.args);
-  EXPECT_EQ(seq, (std::vector<std::string>{"WSAStartup 0x0202", "WSACleanup ", "WSAStartup 0x0102", "WSACleanup ",
-                                           "WSAStartup 0x0002", "WSACleanup ", "WSAStartup 0x0101"}));
-  EXPECT_EQ(sim::WinsockStartedCount(), 1);
+  {
+    WinsockSession winsock;
+    EXPECT_EQ(WinsockCalls(), (std::vector<std::string>{"WSAStartup 0x0202", "WSACleanup ", "WSAStartup 0x0102",
+                                                        "WSACleanup ", "WSAStartup 0x0002", "WSACleanup ",
+                                                        "WSAStartup 0x0101"}));
+    EXPECT_EQ(sim::WinsockStartedCount(), 1);
+  }
+  EXPECT_EQ(sim::WinsockStartedCount(), 0);
+  EXPECT_EQ(sim::CountCalls("WSACleanup"), 4u);
 
   sim::Reset(sim::Windows::WinXP);
   sim::AcceptWinsockVersions({});
-  StartWinsock();
+  { WinsockSession winsock; }
   EXPECT_EQ(sim::CountCalls("WSAStartup"), 5u);
-  EXPECT_EQ(sim::CountCalls("WSACleanup"), 5u);
+  EXPECT_EQ(sim::CountCalls("WSACleanup"), 6u);
   EXPECT_TRUE(sim::DebugLines().empty());
 }
 

@@ -164,7 +164,8 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
   // Winsock 2 could always install a provider; the update came with XP, and
   // the order call moved from sporder.dll into ws2_32.dll with Vista.
   bool vista = !nine_x && v.major >= 6;
-  std::set<std::string> ws2 = {"WSCInstallProvider"};
+  std::set<std::string> ws2 = {"WSAStartup", "WSACleanup", "WSCEnumProtocols", "WSCGetProviderPath",
+                               "WSCDeinstallProvider", "WSCInstallProvider"};
   if (xp_or_later) ws2.insert("WSCUpdateProvider");
   if (vista) ws2.insert("WSCWriteProviderOrder");
   if (v.windows_64 && v.process_64)
@@ -449,8 +450,8 @@ namespace {
 // process before its first line runs, and a name without a path is answered
 // with the module already there, without any search.
 bool LoadedAtStart(const std::string& key) {
-  static const char* const kImported[] = {"NTDLL",  "KERNEL32", "ADVAPI32", "USER32", "SHELL32",
-                                          "SHLWAPI", "VERSION", "WS2_32",   "MSVCRT"};
+  static const char* const kImported[] = {"NTDLL",  "KERNEL32", "ADVAPI32", "USER32",
+                                          "SHELL32", "VERSION",  "MSVCRT"};
   for (const char* k : kImported)
     if (key == k) return true;
   return false;
