@@ -1,9 +1,18 @@
 #!/usr/bin/env python3
 """Runs end-to-end scenarios with the shipped 32-bit build of the tool under
-32-bit Wine, on an emulated i386 (qemu-user through binfmt_misc).
+Wine, i386 programs emulated by qemu-user through binfmt_misc, in the
+settings of e2e/settings.txt:
+
+- win7-32: a 32-bit prefix as Windows 7; the tool is a 32-bit program on
+  32-bit Windows.
+- wow64: a 64-bit prefix as Windows 7; the tool is a 32-bit program under
+  WOW64 (IsWow64Process true), the companion, the planted programs and the
+  helper are 64-bit programs, run natively.
+- winxp, win2000, win98: the 32-bit prefix posing as that Windows (Wine's
+  version setting, HKCU\\Software\\Wine "Version").
 
 Two things make qemu 7.2 run Wine as Wine expects, and both are set for every
-process here (env32):
+process here (wine_env):
 - The guest is mapped at host address 0 (QEMU_GUEST_BASE=0): the native wine
   server reads and writes an emulated process's memory at the guest address,
   and a program that looks at another (GetModuleFileNameExA) reads nothing
@@ -14,10 +23,10 @@ process here (env32):
 With both, a Wine process starts in a few seconds, as on a 32-bit machine.
 
 The harness still starts no process it can do without:
-- The template prefix is booted once and trimmed: Windows 7 is written into
-  its registry (as `winecfg -v win7` would), the start-up services the tool
-  never calls on are set to start on demand, and the desktop menu builder is
-  taken out of RunServices.
+- A template prefix of each architecture is booted once and trimmed: the
+  start-up services the tool never calls on are set to start on demand, and
+  the desktop menu builder is taken out of RunServices. Each scenario runs in
+  a copy, with the setting's Windows version written into it.
 - Registry keys and values, folders, files and links are planted by writing
   the copied prefix's hive files and drive_c while no wine server runs; only
   access lists, running programs and files held open need a Windows program.
@@ -48,6 +57,7 @@ import scenario as scn  # noqa: E402
 import wine_run  # noqa: E402
 
 WINE = "/usr/lib/wine/wine"
+WINE64 = "/usr/lib/wine/wine64"
 SERVER = "/usr/lib/wine/wineserver"
 # Each limit is many times what it takes on two cores (the boot about 20 s,
 # a start a few seconds, a run under 10 s): reaching one means a hang.
@@ -60,29 +70,40 @@ EMULATION_TRIES = 2     # runs of a scenario whose emulation failed
 
 # Services that start with every new wine server (the event log, the mount
 # manager, the NDIS and NSI drivers, plug and play): each is one more
-# emulated process, and the tool calls on none of them. The template has them
-# start on demand instead.
+# process, and the tool calls on none of them. The templates have them start
+# on demand instead.
 AUTO_START = 2
 DEMAND_START = 3
 
 
-# What `winecfg -v win7` writes (taken from a 64-bit prefix set that way).
-WIN7_REGISTRY = r'''
-[Software\\Microsoft\\Windows NT\\CurrentVersion]
-"CSDVersion"="Service Pack 1"
-"CurrentBuild"="7601"
-"CurrentBuildNumber"="7601"
-"CurrentMajorVersionNumber"=dword:00000006
-"CurrentMinorVersionNumber"=dword:00000001
-"CurrentVersion"="6.1"
-"ProductName"="Microsoft Windows 7"
+class Setting:
+    """How Wine is set up for one setting of e2e/settings.txt."""
 
-[System\\CurrentControlSet\\Control\\Windows]
-"CSDVersion"=dword:00000100
+    def __init__(self, name, arch, version, describe):
+        self.name = name
+        self.arch = arch          # the prefix: "win32" or "win64"
+        self.version = version    # Wine's name of the Windows it poses as
+        self.describe = describe  # for the report: the simulated Windows it is compared with
 
-[System\\CurrentControlSet\\Control\\ProductOptions]
-"ProductType"="WinNT"
-'''
+    @property
+    def loader(self):
+        return WINE64 if self.arch == "win64" else WINE
+
+    @property
+    def programs_bits(self):
+        """The build of the planted programs, the helper and the companion
+        stand-ins: on 64-bit Windows they are 64-bit programs, as the
+        product's own are there, and need no emulation."""
+        return 64 if self.arch == "win64" else 32
+
+
+SETTINGS = {
+    "win7-32": Setting("win7-32", "win32", "win7", "the simulated 32-bit Windows 7"),
+    "wow64": Setting("wow64", "win64", "win7", "the simulated 64-bit Windows 7, the tool under WOW64"),
+    "winxp": Setting("winxp", "win32", "winxp", "the simulated 32-bit Windows XP"),
+    "win2000": Setting("win2000", "win32", "win2k", "the simulated Windows 2000"),
+    "win98": Setting("win98", "win32", "win98", "the simulated Windows 98"),
+}
 
 
 class EmulationFailed(Exception):
@@ -101,7 +122,10 @@ def build_preload(work):
     which the dynamic loader of each architecture spells its own way."""
     global preload_root
     root = os.path.join(work, "preload")
-    for arch, flags in (("i386-linux-gnu", ["-m32"]), ("x86_64-linux-gnu", ["-m64"])):
+    # Debian's i386 loader spells $LIB "lib/i386-linux-gnu"; the amd64
+    # machine's own 32-bit C library (libc6-i386, which the loader comes from
+    # when it is installed) spells it "lib32".
+    for arch, flags in (("i386-linux-gnu", ["-m32"]), ("x86_64-linux-gnu", ["-m64"]), ("../lib32", ["-m32"])):
         out = os.path.join(root, "lib", arch, PRELOAD_NAME)
         os.makedirs(os.path.dirname(out), exist_ok=True)
         subprocess.run(["gcc", *flags, "-shared", "-nostdlib", "-fPIC", "-O2", "-Wall", "-Wextra", "-Werror",
@@ -109,11 +133,18 @@ def build_preload(work):
     preload_root = root
 
 
+# The architecture of each prefix this harness made (a copy takes its
+# template's); a prefix not named here is a 32-bit one.
+ARCH = {}
+
+
 def env32(prefix):
     env = dict(os.environ)
     if preload_root:
         env["LD_PRELOAD"] = os.path.join(preload_root, "$LIB", PRELOAD_NAME)
-    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all", WINELOADER=WINE,
+    arch = ARCH.get(prefix, "win32")
+    env.update(WINEPREFIX=prefix, WINEARCH=arch, WINEDEBUG="-all",
+               WINELOADER=WINE64 if arch == "win64" else WINE,
                WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=",
                # qemu maps guest address A at host address A + guest base.
                # The wine server is a native program: it reads and writes an
@@ -350,10 +381,12 @@ def read_hive(path):
 
 # ---------------------------------------------------------------- template
 
-def template_prefix(work, log):
-    """The booted and trimmed 32-bit prefix, made once and kept while it is
-    there (boot it again by deleting it)."""
-    template = os.path.join(work, "template")
+def template_prefix(work, arch, log):
+    """The booted and trimmed prefix of that architecture, made once and kept
+    while it is there (boot it again by deleting it). Gives (path, seconds
+    the boot took, or None when it was there)."""
+    template = os.path.join(work, f"template-{arch}")
+    ARCH[template] = arch
     ready = os.path.join(template, "ztx-template-ready")
     if os.path.exists(ready):
         return template, None
@@ -361,12 +394,12 @@ def template_prefix(work, log):
     os.makedirs(template)
     started = time.monotonic()
     env = env32(template)
-    boot_log = os.path.join(work, "wineboot.log")
+    boot_log = os.path.join(work, f"wineboot-{arch}.log")
     with open(boot_log, "w") as out:
         # The first process may give up waiting for the boot while the boot
         # goes on in the background: wait for the server.
         try:
-            subprocess.run([WINE, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=out,
+            subprocess.run([WINE64 if arch == "win64" else WINE, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=out,
                            stderr=out, timeout=BOOT_TIMEOUT)
         except subprocess.TimeoutExpired:
             pass
@@ -376,7 +409,7 @@ def template_prefix(work, log):
     trim_template(template)
     open(ready, "w").close()
     seconds = time.monotonic() - started
-    log(f"booted the 32-bit template prefix in {seconds / 60:.1f} min")
+    log(f"booted the {arch} template prefix in {seconds / 60:.1f} min")
     return template, seconds
 
 
@@ -451,16 +484,21 @@ def trim_template(template):
     # Every new wine server runs RunServices, where the prefix starts the
     # desktop menu builder: one more emulated process that makes menu entries.
     drop_value(system_reg, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", "winemenubuilder")
-    text = WIN7_REGISTRY
+    text = ""
     for name in auto_start_services(system_reg):
         text += f'\n[System\\\\CurrentControlSet\\\\Services\\\\{name}]\n"Start"=dword:{DEMAND_START:08x}\n'
     append_registry(template, {"system.reg": text})
 
 
-def fresh_prefix(template, work, name):
-    prefix = tempfile.mkdtemp(prefix=f"ztx32-{name}-", dir=work)
+def fresh_prefix(template, work, name, setting):
+    """A copy of the template that poses as the setting's Windows. Wine takes
+    the version from HKCU\\Software\\Wine "Version" before anything the
+    Windows keys say (dlls/ntdll/version.c), for every program of the prefix."""
+    prefix = tempfile.mkdtemp(prefix=f"ztx32-{setting.name}-{name}-", dir=work)
     os.rmdir(prefix)
     shutil.copytree(template, prefix, symlinks=True)
+    ARCH[prefix] = ARCH[template]
+    append_registry(prefix, {"user.reg": f'\n[Software\\\\Wine] 0\n"Version"="{setting.version}"\n'})
     return prefix
 
 
@@ -477,12 +515,14 @@ def wait_for_programs(started, deadline):
             time.sleep(0.2)
 
 
-def run_scenario(s, build, build64, results, work):
-    """Runs one scenario; gives (problems, seconds). Raises EmulationFailed."""
-    e2e_bin = os.path.join(build, "e2e")
-    template, _ = template_prefix(work, print)
+def run_scenario(s, setting, build, build64, results, work):
+    """Runs one scenario in a setting; gives (problems, seconds). Raises
+    EmulationFailed."""
+    e2e_bin = os.path.join(build64 if setting.programs_bits == 64 else build, "e2e")
+    loader = setting.loader
+    template, _ = template_prefix(work, setting.arch, print)
     started = time.monotonic()
-    prefix = fresh_prefix(template, work, s.name)
+    prefix = fresh_prefix(template, work, s.name, setting)
     background = []
     tools = []
     try:
@@ -505,6 +545,10 @@ def run_scenario(s, build, build64, results, work):
         # it only on 64-bit Windows, so here it must stay unstarted.
         wine_run.place_tool(s, build, build64,
                             host_path(prefix, scn.WINE_FOLDERS["ToolDir"], create_parents=True), cur_dir)
+        if s.companion in ("stub", "stub-fail") and setting.programs_bits == 64:
+            # On 64-bit Windows the companion is a 64-bit program: so is its stand-in.
+            shutil.copy(os.path.join(e2e_bin, f"companion_{s.companion.replace('-', '_')}.exe"),
+                        os.path.join(cur_dir, "ztxins64.exe"))
         helper = host_path(prefix, "C:\\ztxe2e.exe")
         shutil.copy(os.path.join(e2e_bin, "ztxe2e.exe"), helper)
         # An access list is set by a Windows program (after the hives and
@@ -514,7 +558,7 @@ def run_scenario(s, build, build64, results, work):
             with open(host_path(prefix, "C:\\ztx-plan.txt"), "w", encoding="cp932") as f:
                 f.write("".join(denials))
             try:
-                planted = subprocess.run([WINE, "C:\\ztxe2e.exe", "plant", "C:\\ztx-plan.txt"], env=env,
+                planted = subprocess.run([loader, "C:\\ztxe2e.exe", "plant", "C:\\ztx-plan.txt"], env=env,
                                          stdin=subprocess.DEVNULL, capture_output=True, timeout=START_TIMEOUT)
             except subprocess.TimeoutExpired:
                 raise EmulationFailed(f"planting the access lists did not end within {START_TIMEOUT} s")
@@ -532,10 +576,10 @@ def run_scenario(s, build, build64, results, work):
             if kind == "program":
                 target = host_path(prefix, fields[0], create_parents=True)
                 shutil.copy(os.path.join(e2e_bin, f"idle_{fields[1]}.exe"), target)
-                args = [WINE, fields[0], marker]
+                args = [loader, fields[0], marker]
                 what = f"the program {fields[0]}"
             else:
-                args = [WINE, "C:\\ztxe2e.exe", "hold", fields[0], marker]
+                args = [loader, "C:\\ztxe2e.exe", "hold", fields[0], marker]
                 what = f"the program that holds {fields[0]} open"
             background.append(subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
                                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
@@ -550,7 +594,7 @@ def run_scenario(s, build, build64, results, work):
             out_file = os.path.join(work, f"{s.name}.{number}.out")
             err_file = os.path.join(work, f"{s.name}.{number}.err")
             with open(out_file, "wb") as fout, open(err_file, "wb") as ferr:
-                p = subprocess.Popen([WINE, scn.WINE_FOLDERS["ToolDir"] + r"\ZTXCleanUp.exe"], env=env,
+                p = subprocess.Popen([loader, scn.WINE_FOLDERS["ToolDir"] + r"\ZTXCleanUp.exe"], env=env,
                                      cwd=cur_dir, stdin=subprocess.PIPE, stdout=fout, stderr=ferr)
             return p, out_file
 
@@ -631,43 +675,14 @@ def run_scenario(s, build, build64, results, work):
     return problems, seconds
 
 
-def main():
-    import argparse
+def run_setting(setting, names, args, work, tally):
+    """Runs the setting's scenarios one after the other; prints a line each."""
     import agree
 
-    ap = argparse.ArgumentParser(description="32-bit scenarios under emulated 32-bit Wine")
-    ap.add_argument("--build", default="build/win32", help="the 32-bit build (tool and helper programs)")
-    ap.add_argument("--build64", default="build/win64", help="where the 64-bit companion lies")
-    ap.add_argument("--results", default="build/scenario-results-32")
-    ap.add_argument("--work", default="build/wine32", help="template prefix and scratch prefixes")
-    ap.add_argument("--boot-only", action="store_true", help="boot the template prefix and stop")
-    ap.add_argument("--begun", type=int, help="when the whole command began (seconds since 1970)")
-    ap.add_argument("scenarios", nargs="*")
-    args = ap.parse_args()
-    lacks = missing_setup()
-    if lacks:
-        print("cannot run 32-bit Wine: " + "; ".join(lacks) + " (scripts/test32.sh sets it up as root)")
-        return 2
-    work = os.path.abspath(args.work)
-    results = os.path.abspath(args.results)
-    os.makedirs(work, exist_ok=True)
+    results = os.path.abspath(os.path.join(args.results_root, f"scenario-results-{setting.name}"))
     os.makedirs(results, exist_ok=True)
-    build_preload(work)
-    begun = time.monotonic()
-    try:
-        _, boot = template_prefix(work, print)
-    except EmulationFailed as e:
-        print(f"EMUL the template prefix: the emulation failed: {e}")
-        print(f"0 passed, {len(args.scenarios)} failed")
-        return 1
-    if boot is None:
-        print("reusing the booted 32-bit template prefix (delete build/wine32/template to boot anew)")
-    if args.boot_only:
-        return 0
-    passed = failed = 0
-    agreement = {"agrees": 0, "differs": 0, "missing": 0}
-    for path in args.scenarios:
-        s = scn.parse(path, 32)
+    for name in names:
+        s = scn.parse(os.path.join(args.scenarios_dir, name), setting.name)
         # A Wine process under qemu-user now and then hangs or crashes on its
         # own (seen in services.exe at start-up, before the tool has run):
         # such a scenario runs once more in a new copy of the prefix, and the
@@ -675,48 +690,106 @@ def main():
         emulation_failures = []
         while True:
             try:
-                problems, seconds = run_scenario(s, os.path.abspath(args.build),
+                problems, seconds = run_scenario(s, setting, os.path.abspath(args.build),
                                                  os.path.abspath(args.build64), results, work)
                 break
             except EmulationFailed as e:
                 emulation_failures.append(str(e))
+                tally["retried"] += 1
                 if len(emulation_failures) == EMULATION_TRIES:
                     break
+        where = f"{setting.name} {s.name}"
         if len(emulation_failures) == EMULATION_TRIES:
-            failed += 1
-            agreement["missing"] += 1
-            print(f"EMUL {s.name}: the emulation failed, not the tool, {EMULATION_TRIES} times: "
+            tally["failed"] += 1
+            tally["missing"] += 1
+            print(f"EMUL {where}: the emulation failed, not the tool, {EMULATION_TRIES} times: "
                   + " / ".join(emulation_failures))
             continue
         verdict, details = agree.compare(s, results)
-        agreement[verdict] += 1
-        line = f"{s.name} ({seconds / 60:.1f} min)"
+        tally[verdict] += 1
+        line = f"{where} ({seconds / 60:.1f} min)"
         if verdict != "agrees":
-            problems += [f"with the simulated 32-bit Windows 7: {verdict}"] + details
+            problems += [f"with {setting.describe}: {verdict}"] + details
         if problems and emulation_failures:
             problems.append(f"(run again after the emulation failed: {emulation_failures[0]})")
         if problems:
-            failed += 1
+            tally["failed"] += 1
             print(f"FAIL {line}")
             for p in problems:
                 print(f"     {p}")
         else:
-            passed += 1
+            tally["passed"] += 1
             known = [f"{d.kind} {'|'.join(d.fields)}" for d in s.differs]
             note = f"; known Wine differences left out: {'; '.join(known)}" if known else ""
             if emulation_failures:
                 note += f"; run again after the emulation failed: {emulation_failures[0]}"
-            print(f"ok   {line}: as expected, and agrees with the simulated 32-bit Windows 7{note}")
+            print(f"ok   {line}: as expected, and agrees with {setting.describe}{note}")
         sys.stdout.flush()
+
+
+def main():
+    import argparse
+
+    here = os.path.dirname(os.path.abspath(__file__))
+    ap = argparse.ArgumentParser(description="the shipped 32-bit exe under Wine, i386 programs emulated")
+    ap.add_argument("--build", default="build/win32", help="the 32-bit build (tool and helper programs)")
+    ap.add_argument("--build64", default="build/win64", help="the 64-bit build (companion, 64-bit helpers)")
+    ap.add_argument("--results-root", default="build", help="where scenario-results-SETTING folders go")
+    ap.add_argument("--scenarios-dir", default=os.path.join(here, "scenarios"))
+    ap.add_argument("--work", default="build/wine32", help="template prefixes and scratch prefixes")
+    ap.add_argument("--boot-only", action="store_true", help="boot the template prefixes and stop")
+    ap.add_argument("--begun", type=int, help="when the whole command began (seconds since 1970)")
+    ap.add_argument("--only", nargs="*", default=[], help="scenario names (without .scn) to run, of each setting")
+    ap.add_argument("settings", nargs="*", help="settings of e2e/settings.txt (default: all)")
+    args = ap.parse_args()
+    lacks = missing_setup()
+    if lacks:
+        print("cannot run 32-bit Wine: " + "; ".join(lacks) + " (scripts/test32.sh sets it up as root)")
+        return 2
+    table = scn.settings()
+    known = [name for name, _ in table]
+    unknown = [name for name in args.settings if name not in known or name not in SETTINGS]
+    if unknown:
+        print(f"unknown setting {', '.join(unknown)}; the settings: {', '.join(known)}")
+        return 2
+    chosen = [(SETTINGS[name], files) for name, files in table if not args.settings or name in args.settings]
+    work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+    build_preload(work)
+    begun = time.monotonic()
+    boots = 0.0
+    for arch in sorted({setting.arch for setting, _ in chosen}):
+        try:
+            _, boot = template_prefix(work, arch, print)
+        except EmulationFailed as e:
+            print(f"EMUL the {arch} template prefix: the emulation failed: {e}")
+            print("0 passed, every scenario failed")
+            return 1
+        if boot is None:
+            print(f"reusing the booted {arch} template prefix (delete {work}/template-{arch} to boot anew)")
+        else:
+            boots += boot
+    if args.boot_only:
+        return 0
+    tally = dict(passed=0, failed=0, retried=0, agrees=0, differs=0, missing=0)
+    times = []
+    for setting, files in chosen:
+        if args.only:
+            files = [f for f in files if f[:-4] in args.only]
+        setting_began = time.monotonic()
+        run_setting(setting, files, args, work, tally)
+        times.append(f"{setting.name} {len(files)} in {(time.monotonic() - setting_began) / 60:.1f} min")
     total = time.monotonic() - begun
-    print(f"wine32: {total / 60:.1f} min in all" + (f", {boot / 60:.1f} min of it booting the template" if boot else ""))
-    print(f"agreement with the simulated 32-bit Windows 7: {agreement['agrees']} agree, "
-          f"{agreement['differs']} differ, {agreement['missing']} not run on both")
+    print("wine32: " + "; ".join(times))
+    print(f"wine32: {total / 60:.1f} min in all" + (f", {boots / 60:.1f} min of it booting templates" if boots else "")
+          + f"; {tally['retried']} runs repeated because the emulation failed")
+    print(f"agreement with the simulated Windows: {tally['agrees']} agree, "
+          f"{tally['differs']} differ, {tally['missing']} not run on both")
     if args.begun:
         took = int(time.time() - args.begun)
         print(f"whole command: {took // 60} min {took % 60} s")
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
+    print(f"{tally['passed']} passed, {tally['failed']} failed")
+    return 0 if tally["failed"] == 0 else 1
 
 
 if __name__ == "__main__":
