@@ -204,7 +204,9 @@ sim::ProgramHandler Companion(const std::string& kind, const std::string& curren
       }
       std::vector<char*> argv = {name.data()};
       for (std::string& w : words) argv.push_back(w.data());
-      auto run = [&argv] { return static_cast<DWORD>(CompanionMain(static_cast<int>(argv.size()), argv.data())); };
+      auto run = [&argv] {
+        return static_cast<DWORD>(CompanionMain(static_cast<int>(argv.size()), argv.data()));
+      };
       return from_wow64 ? sim::RunAs64BitProcess(run) : run();
     };
   }
