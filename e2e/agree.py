@@ -8,7 +8,11 @@ differing byte of the console output, or the first exit code, key, value,
 path or process whose fate differs. What the scenario names with `differs`
 (Wine known to behave otherwise than Windows) is left out, and said so.
 
-usage: agree.py [--results DIR] [--bits 32|64] SCENARIO...
+usage: agree.py [--setting NAME] [--results DIR] SCENARIO...
+
+The scenarios are read for the setting (win64 unless named: the 64-bit build
+on 64-bit Wine, whose results lie in build/scenario-results; any other
+setting's in build/scenario-results-NAME).
 """
 
 import argparse
@@ -65,14 +69,16 @@ def compare(s, results):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--results", default="build/scenario-results")
-    ap.add_argument("--bits", type=int, choices=(32, 64), default=64,
-                    help="read the scenarios as that build runs them")
+    ap.add_argument("--setting", choices=scn.SETTINGS, default="win64",
+                    help="read the scenarios as the tool runs them in that setting")
+    ap.add_argument("--results", help="the results folder (by default the setting's)")
     ap.add_argument("scenarios", nargs="+")
     args = ap.parse_args()
+    if args.results is None:
+        args.results = "build/scenario-results" + ("" if args.setting == "win64" else "-" + args.setting)
     counts = {"agrees": 0, "differs": 0, "missing": 0}
     for path in args.scenarios:
-        s = scn.parse(path, args.bits)
+        s = scn.parse(path, args.setting)
         verdict, details = compare(s, args.results)
         counts[verdict] += 1
         known = [f"{d.kind} {'|'.join(d.fields)}" for d in s.differs]

@@ -246,7 +246,7 @@ def main():
     os.makedirs(args.results, exist_ok=True)
     passed = failed = 0
     for path in args.scenarios:
-        s = scn.parse(path)
+        s = scn.parse(path, "win64")
         problems, seconds = run_scenario(s, os.path.abspath(args.build), os.path.abspath(args.results),
                                          args.show)
         if args.no_check:

@@ -1,7 +1,10 @@
 #include "scenario.h"
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 #include "lsp/companion_main.h"
@@ -13,17 +16,60 @@
 
 namespace {
 
-const std::map<std::string, std::string>& Folders() {
-  static const std::map<std::string, std::string> f = {
-      {"ProgramFiles", "C:\\Program Files"},
+// The settings a scenario runs in: the Windows that Wine's prefix poses as,
+// whether it is 64-bit, and whether the tool is a 64-bit program there.
+struct Setting {
+  const char* name;
+  sim::Windows windows;
+  bool windows_64;
+  bool tool_64;
+};
+const Setting kSettings[] = {
+    {"win64", sim::Windows::Win7, true, true},     {"wow64", sim::Windows::Win7, true, false},
+    {"win7-32", sim::Windows::Win7, false, false}, {"winxp", sim::Windows::WinXP, false, false},
+    {"win2000", sim::Windows::Win2000, false, false}, {"win98", sim::Windows::Win98, false, false},
+};
+
+const Setting* FindSetting(const std::string& name) {
+  for (const Setting& s : kSettings)
+    if (name == s.name) return &s;
+  return nullptr;
+}
+
+const Setting& SettingNamed(const std::string& name) {
+  const Setting* s = FindSetting(name);
+  if (s == nullptr) throw std::runtime_error("unknown setting " + name);
+  return *s;
+}
+
+// Whether a qualifier ("win98", "32-bit", "64-bit") names the setting.
+bool Names(const std::string& qualifier, const Setting& setting) {
+  if (qualifier == "32-bit") return !setting.windows_64;
+  if (qualifier == "64-bit") return setting.windows_64;
+  return qualifier == setting.name;
+}
+
+bool IsQualifier(const std::string& word) {
+  return word == "32-bit" || word == "64-bit" || FindSetting(word) != nullptr;
+}
+
+// Where things lie in Wine's prefix, whatever Windows it poses as. The
+// Program Files folder and the SOFTWARE key are those the tool sees by
+// default: a WOW64 program's are the 32-bit ones.
+std::map<std::string, std::string> Folders(const Setting& setting) {
+  const bool wow64 = setting.windows_64 && !setting.tool_64;
+  return {
+      {"ProgramFiles", wow64 ? "C:\\Program Files (x86)" : "C:\\Program Files"},
+      {"Software", wow64 ? "HKLM\\SOFTWARE\\Wow6432Node" : "HKLM\\SOFTWARE"},
       {"ProgramData", "C:\\ProgramData"},
       {"CommonPrograms", "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"},
+      {"AppData", "C:\\users\\root\\AppData\\Roaming"},
+      {"Programs", "C:\\users\\root\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
       {"WinDir", "C:\\windows"},
       {"SystemDir", "C:\\windows\\system32"},
       {"CurrentDir", "C:\\ztx"},
       {"ToolDir", "C:\\tool"},
   };
-  return f;
 }
 
 std::string Macro(const std::string& name) {
@@ -61,7 +107,7 @@ std::string Unescape(const std::string& s) {
   return r;
 }
 
-std::string Expand(const std::string& s) {
+std::string Expand(const std::string& s, const std::map<std::string, std::string>& folders) {
   std::string r;
   for (size_t i = 0; i < s.size(); ++i) {
     size_t end = s[i] == '%' ? s.find('%', i + 1) : std::string::npos;
@@ -69,18 +115,20 @@ std::string Expand(const std::string& s) {
       r += s[i];
       continue;
     }
-    r += Folders().at(s.substr(i + 1, end - i - 1));
+    auto it = folders.find(s.substr(i + 1, end - i - 1));
+    if (it == folders.end()) throw std::runtime_error("unknown folder " + s.substr(i, end - i + 1));
+    r += it->second;
     i = end;
   }
   return r;
 }
 
-std::vector<std::string> Fields(const std::string& s) {
+std::vector<std::string> Fields(const std::string& s, const std::map<std::string, std::string>& folders) {
   std::vector<std::string> f;
   size_t start = 0;
   for (;;) {
     size_t bar = s.find('|', start);
-    f.push_back(Expand(s.substr(start, bar - start)));
+    f.push_back(Expand(s.substr(start, bar - start), folders));
     if (bar == std::string::npos) return f;
     start = bar + 1;
   }
@@ -141,10 +189,11 @@ sim::VersionResource ProgramVersion(const std::string& kind) {
 }
 
 // What e2e/programs/companion_stub.cpp and our companion do when the tool
-// starts them: the stand-ins leave a file that tells their arguments.
-sim::ProgramHandler Companion(const std::string& kind) {
+// starts them: the stand-ins leave a file that tells their arguments. Our
+// companion is a 64-bit program; started by the WOW64 tool it runs as one.
+sim::ProgramHandler Companion(const std::string& kind, const std::string& current_dir, bool from_wow64) {
   if (kind == "real") {
-    return [](const std::string& parameters) {
+    return [from_wow64](const std::string& parameters) {
       std::string name = "ztxins64.exe";
       std::vector<std::string> words;
       size_t at = 0;
@@ -155,37 +204,52 @@ sim::ProgramHandler Companion(const std::string& kind) {
       }
       std::vector<char*> argv = {name.data()};
       for (std::string& w : words) argv.push_back(w.data());
-      return static_cast<DWORD>(CompanionMain(static_cast<int>(argv.size()), argv.data()));
+      auto run = [&argv] {
+        return static_cast<DWORD>(CompanionMain(static_cast<int>(argv.size()), argv.data()));
+      };
+      return from_wow64 ? sim::RunAs64BitProcess(run) : run();
     };
   }
   DWORD code = kind == "stub-fail" ? 3 : 0;
-  return [code](const std::string& parameters) {
-    sim::MkFile(Folders().at("CurrentDir") + (parameters == "-f" ? "\\companion ran with -f"
-                                                                 : "\\companion ran with other arguments"));
+  return [code, current_dir](const std::string& parameters) {
+    sim::MkFile(current_dir + (parameters == "-f" ? "\\companion ran with -f" : "\\companion ran with other arguments"));
     return code;
   };
 }
 
-// Wine's prefix as the tool sees it: 64-bit Wine and the 64-bit build, or
-// 32-bit Wine (Windows 7, not under WOW64) and the 32-bit build. The ANSI code
-// page of 32-bit Wine (1252) plays no part: the tool writes its code page 932
-// bytes unchanged and names only ASCII paths of its own.
-void SetUpLikeWine(int bits, std::map<std::string, DWORD>* running) {
-  sim::Reset(sim::Windows::Win7, bits == 64, bits == 64);
-  if (bits == 32) sim::SetCatalog(WineCatalog());
+// Wine's prefix of the setting as the tool sees it. 64-bit Wine and the
+// 64-bit build (win64) keep the services Wine starts and the simulated
+// Windows' own catalog. Every other setting runs the shipped 32-bit tool in
+// the trimmed prefix of e2e/wine32.py: Wine's seven base providers (in both
+// catalogs of 64-bit Windows: Wine keeps one catalog for 32-bit and 64-bit
+// programs alike), services.exe alone, and Wine's folders whatever Windows
+// its version setting names. The ANSI code page of 32-bit Wine (1252) plays
+// no part: the tool writes its code page 932 bytes unchanged and names only
+// ASCII paths of its own.
+void SetUpLikeWine(const Setting& setting, const std::map<std::string, std::string>& folders,
+                   std::map<std::string, DWORD>* running) {
+  const bool shipped = !setting.tool_64;
+  sim::Reset(setting.windows, setting.windows_64, setting.tool_64);
+  if (shipped) {
+    sim::SetCatalog(WineCatalog());
+    if (setting.windows_64) sim::SetCatalog(WineCatalog(), sim::Catalog::Wow32);
+  }
   sim::SetConsole(false);
-  sim::SetSystemDirs(Folders().at("WinDir"), Folders().at("SystemDir"));
-  sim::SetSpecialFolder(CSIDL_COMMON_APPDATA, Folders().at("ProgramData"));
-  sim::SetSpecialFolder(CSIDL_COMMON_PROGRAMS, Folders().at("CommonPrograms"));
-  sim::SetSpecialFolder(CSIDL_APPDATA, "C:\\users\\root\\AppData\\Roaming");
-  sim::SetSpecialFolder(CSIDL_PROGRAMS, "C:\\users\\root\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs");
-  sim::MkDir(Folders().at("ToolDir"));
-  sim::SetCurrentDir(Folders().at("CurrentDir"));
-  auto start = [running](const char* name) {
-    std::string path = Folders().at("SystemDir") + "\\" + name;
-    (*running)[path] = sim::AddProcess(path);
+  sim::SetSystemDirs(folders.at("WinDir"), folders.at("SystemDir"));
+  sim::SetSpecialFolder(CSIDL_COMMON_APPDATA, folders.at("ProgramData"));
+  sim::SetSpecialFolder(CSIDL_COMMON_PROGRAMS, folders.at("CommonPrograms"));
+  sim::SetSpecialFolder(CSIDL_APPDATA, folders.at("AppData"));
+  sim::SetSpecialFolder(CSIDL_PROGRAMS, folders.at("Programs"));
+  sim::MkDir(folders.at("ToolDir"));
+  sim::SetCurrentDir(folders.at("CurrentDir"));
+  auto start = [&](const char* name) {
+    sim::PlantedProcess p;
+    p.path = folders.at("SystemDir") + "\\" + name;
+    // Wine's services of 64-bit Windows are 64-bit programs.
+    p.is_64 = setting.windows_64;
+    (*running)[p.path] = sim::AddProcess(p);
   };
-  if (bits == 32) {
+  if (shipped) {
     for (const char* name : kWine32Processes) start(name);
   } else {
     for (const char* name : kWineProcesses) start(name);
@@ -206,27 +270,47 @@ std::string ScenarioItem::Joined() const {
   return r;
 }
 
-Scenario ParseScenario(const std::string& path, int bits) {
+Scenario ParseScenario(const std::string& path, const std::string& setting_name) {
   std::ifstream in(path);
   if (!in) throw std::runtime_error("cannot read " + path);
+  const Setting& setting = SettingNamed(setting_name);
+  const std::map<std::string, std::string> folders = Folders(setting);
   Scenario s;
-  s.bits = bits;
-  const std::string this_build = std::to_string(bits) + "-bit";
+  s.setting = setting_name;
   s.runs.emplace_back();
   size_t slash = path.rfind('/');
   s.name = path.substr(slash + 1, path.size() - slash - 5);
   std::string line;
+  int number = 0;
   while (std::getline(in, line)) {
+    ++number;
+    const std::string where = path + ":" + std::to_string(number) + ": ";
     size_t first = line.find_first_not_of(' ');
     if (first == std::string::npos || line[first] == '#') continue;
     size_t sp = line.find(' ');
     std::string word = line.substr(0, sp);
     std::string rest = sp == std::string::npos ? "" : line.substr(sp + 1);
-    if (word == "32-bit" || word == "64-bit") {
-      if (word != this_build) continue;
+    static const char* const kDirectives[] = {"title", "input", "next-run", "companion", "plant",
+                                              "out",   "exit",  "gone",     "kept",      "differs"};
+    if (std::find(std::begin(kDirectives), std::end(kDirectives), word) == std::end(kDirectives)) {
+      // Qualifiers: the line holds in the settings they name.
+      bool holds = false;
+      size_t at = 0;
+      for (;;) {
+        size_t comma = word.find(',', at);
+        std::string q = word.substr(at, comma - at);
+        if (!IsQualifier(q)) throw std::runtime_error(where + "unknown directive or qualifier " + q);
+        holds = holds || Names(q, setting);
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+      }
       sp = rest.find(' ');
       word = rest.substr(0, sp);
       rest = sp == std::string::npos ? "" : rest.substr(sp + 1);
+      static const char* const kQualified[] = {"plant", "out", "exit", "gone", "kept", "differs"};
+      if (std::find(std::begin(kQualified), std::end(kQualified), word) == std::end(kQualified))
+        throw std::runtime_error(where + "qualifiers go before plant, out, exit, gone, kept or differs");
+      if (!holds) continue;
     }
     std::string kind = rest.substr(0, rest.find(' '));
     std::string fields = rest.find(' ') == std::string::npos ? "" : rest.substr(rest.find(' ') + 1);
@@ -234,29 +318,60 @@ Scenario ParseScenario(const std::string& path, int bits) {
     else if (word == "input") s.runs.back().input += Unescape(rest);
     else if (word == "next-run") s.runs.emplace_back();
     else if (word == "companion") s.companion = rest;
-    else if (word == "plant") s.plants.push_back(ScenarioItem{kind, Fields(fields)});
+    else if (word == "plant") s.plants.push_back(ScenarioItem{kind, Fields(fields, folders)});
     else if (word == "out") s.runs.back().output += rest[0] == '@' ? Macro(rest) : Unescape(rest);
     else if (word == "exit") s.runs.back().exit_code = std::stoi(rest);
     else if (word == "gone" || word == "kept") {
       ScenarioCheck c;
       c.kind = kind;
-      c.fields = Fields(fields);
+      c.fields = Fields(fields, folders);
       c.gone = word == "gone";
       s.checks.push_back(c);
-    } else if (word == "differs") {
+    } else {
       std::string what = rest.substr(0, rest.find(" -- "));
       size_t space = what.find(' ');
-      s.differs.push_back(ScenarioItem{what.substr(0, space), Fields(what.substr(space + 1))});
+      s.differs.push_back(ScenarioItem{what.substr(0, space), Fields(what.substr(space + 1), folders)});
     }
-    else throw std::runtime_error(path + ": unknown directive " + word);
   }
   return s;
 }
 
+std::vector<std::pair<std::string, std::vector<std::string>>> ReadSettings(
+    const std::string& path, const std::vector<std::string>& all_files) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::vector<std::pair<std::string, std::vector<std::string>>> settings;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line.substr(0, line.find('#')));
+    std::string name, scenario;
+    if (!(words >> name)) continue;
+    if (FindSetting(name) == nullptr || SettingNamed(name).tool_64)
+      throw std::runtime_error(path + ": " + name + " is no setting of the 32-bit tool");
+    std::vector<std::string> files;
+    while (words >> scenario) {
+      if (scenario == "all") {
+        files.insert(files.end(), all_files.begin(), all_files.end());
+      } else if (std::find(all_files.begin(), all_files.end(), scenario + ".scn") != all_files.end()) {
+        files.push_back(scenario + ".scn");
+      } else {
+        throw std::runtime_error(path + ": no scenario " + scenario + " (setting " + name + ")");
+      }
+    }
+    settings.emplace_back(name, files);
+  }
+  return settings;
+}
+
 ScenarioResult RunScenarioOnHost(const Scenario& s) {
   ScenarioResult r;
+  const Setting& setting = SettingNamed(s.setting);
+  const std::map<std::string, std::string> folders = Folders(setting);
+  // The idle programs planted on 64-bit Windows are the 64-bit builds, as
+  // under Wine, whichever the tool is.
+  const bool programs_64 = setting.windows_64;
   std::map<std::string, DWORD> programs;
-  SetUpLikeWine(s.bits, &programs);
+  SetUpLikeWine(setting, folders, &programs);
   for (const ScenarioItem& p : s.plants) {
     const std::string& a = p.fields.at(0);
     if (p.kind == "key") sim::RegCreate(a);
@@ -276,13 +391,17 @@ ScenarioResult RunScenarioOnHost(const Scenario& s) {
       sim::MkLink(a, p.fields.at(1), sim::IsFolder(p.fields.at(1)));
     } else if (p.kind == "program") {
       sim::SetVersionResource(a, ProgramVersion(p.fields.at(1)));
-      programs[a] = sim::AddProcess(a);
+      sim::PlantedProcess planted;
+      planted.path = a;
+      planted.is_64 = programs_64;
+      programs[a] = sim::AddProcess(planted);
     } else throw std::runtime_error("cannot plant " + p.kind);
   }
   if (s.companion != "none") {
-    std::string companion = Folders().at("CurrentDir") + "\\ztxins64.exe";
+    std::string companion = folders.at("CurrentDir") + "\\ztxins64.exe";
     sim::MkFile(companion);
-    sim::RegisterProgram(companion, Companion(s.companion));
+    sim::RegisterProgram(companion, Companion(s.companion, folders.at("CurrentDir"),
+                                              setting.windows_64 && !setting.tool_64));
   }
   for (const ScenarioRun& run : s.runs) {
     RunResult done = RunTool(run.input);

@@ -1,9 +1,11 @@
 // End-to-end scenarios as data: what to plant, what to answer, what must be
 // printed, gone and kept. Read from e2e/scenarios/*.scn (format in
-// e2e/README.md) and run on the simulated Windows.
+// e2e/README.md) for one setting, and run on the simulated Windows set up
+// as Wine's prefix of that setting.
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct ScenarioItem {
@@ -24,7 +26,7 @@ struct ScenarioRun {
 
 struct Scenario {
   std::string name;
-  int bits = 64;  // the build it was read for: 32 or 64
+  std::string setting = "win64";  // the setting it was read for
   std::string title;
   std::string companion = "none";
   std::vector<ScenarioItem> plants;
@@ -36,9 +38,17 @@ struct Scenario {
   std::string Output() const;  // every run's output in order
 };
 
-// Reads the scenario as the build of that many bits runs it: a line that
-// starts with "32-bit" or "64-bit" belongs to that build only.
-Scenario ParseScenario(const std::string& path, int bits = 64);
+// Reads the scenario for one setting: win64 (the 64-bit build on 64-bit
+// Windows 7), or the 32-bit tool on win7-32, wow64, winxp, win2000 or win98.
+// A line that starts with qualifiers ("win98,win2000 out ...", "32-bit gone
+// ...") holds only in the settings they name; paths are expanded as that
+// setting lays the machine out.
+Scenario ParseScenario(const std::string& path, const std::string& setting = "win64");
+
+// The settings of e2e/settings.txt in their order, each with its scenario
+// files ("cancel.scn"); "all" stands for every file of all_files.
+std::vector<std::pair<std::string, std::vector<std::string>>> ReadSettings(
+    const std::string& path, const std::vector<std::string>& all_files);
 
 struct ScenarioResult {
   std::vector<int> exit_codes;  // one per run
@@ -47,7 +57,6 @@ struct ScenarioResult {
   std::vector<std::string> state_lines;
 };
 
-// Sets up the simulated Windows like a new Wine prefix of the scenario's build
-// (64-bit Wine and the 64-bit tool, or 32-bit Wine and the 32-bit tool),
-// plants the scenario and runs the tool.
+// Sets up the simulated Windows like a new Wine prefix of the scenario's
+// setting, plants the scenario and runs the tool.
 ScenarioResult RunScenarioOnHost(const Scenario& s);
