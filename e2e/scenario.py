@@ -132,6 +132,7 @@ class Scenario:
         self.plants = []   # (kind, [fields])
         self.runs = [Run()]
         self.checks = []   # (fate, kind, [fields]) fate: gone/kept, judged after the last run
+        self.why_kept = {}  # (kind, fields) of a check: why it stays, for the demo
         self.differs = []  # Difference: what Wine is known to do differently
 
     @property
@@ -221,10 +222,14 @@ def parse(path, setting="win64"):
             elif word == "exit":
                 s.runs[-1].exit_code = int(rest)
             elif word in ("gone", "kept"):
+                rest, _, why = rest.partition(" -- ")
                 kind, _, fields = rest.partition(" ")
                 if kind not in CHECK_KINDS:
                     raise ValueError(f"{where}: unknown check kind {kind}")
-                s.checks.append((word, kind, [expand(x, setting) for x in fields.split("|")]))
+                values = [expand(x, setting) for x in fields.split("|")]
+                s.checks.append((word, kind, values))
+                if why:
+                    s.why_kept[(kind, tuple(values))] = why
             elif word == "differs":
                 what, sep, reason = rest.partition(" -- ")
                 kind, _, fields = what.partition(" ")

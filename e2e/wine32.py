@@ -67,6 +67,7 @@ RUN_TIMEOUT = 180       # one run, from its answer to its end
 SHUTDOWN_TIMEOUT = 120
 STANDSTILL = 120        # the boot's hives unchanged this long after a crash
 EMULATION_TRIES = 2     # runs of a scenario whose emulation failed
+BOOT_TRIES = 3          # boots of a template whose emulation failed
 
 # Services that start with every new wine server (the event log, the mount
 # manager, the NDIS and NSI drivers, plug and play): each is one more
@@ -213,13 +214,19 @@ def server_pid(prefix):
     return None
 
 
+def windows_command(cmdline):
+    """The Windows command line inside a Wine process's host command line:
+    after qemu and the loader (twice) for an emulated process, after the
+    loader for a native one; Wine starts its own programs by full path too."""
+    m = re.search(r"(?:^| )([A-Za-z]:\\.*)$", cmdline)
+    return m.group(1) if m else ""
+
+
 def program_running(prefix, win_path):
-    """Whether a Windows program of that path runs in the prefix. The host
-    command line of an emulated Wine process is qemu, the loader (twice) and
-    the Windows command line; Wine starts its own programs by full path too."""
+    """Whether a Windows program of that path runs in the prefix."""
     want = win_path.lower()
     for _, cmdline in prefix_processes(prefix):
-        rest = cmdline.partition(f"{WINE} {WINE} ")[2].strip().lower()
+        rest = windows_command(cmdline).strip().lower()
         if rest == want or rest.startswith(want + " "):
             return True
     return False
@@ -243,7 +250,7 @@ def stop_prefix(prefix):
         return None
     waiter.kill()
     waiter.wait()
-    lingering = [cmd.partition(f"{WINE} {WINE} ")[2] or cmd
+    lingering = [windows_command(cmd) or cmd
                  for _, cmd in prefix_processes(prefix) if "wineserver" not in cmd]
     # SIGTERM makes the server save the registry before it ends.
     subprocess.run([SERVER, "-k15"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -758,20 +765,31 @@ def main():
     build_preload(work)
     begun = time.monotonic()
     boots = 0.0
+    boot_retries = 0
     for arch in sorted({setting.arch for setting, _ in chosen}):
-        try:
-            _, boot = template_prefix(work, arch, print)
-        except EmulationFailed as e:
-            print(f"EMUL the {arch} template prefix: the emulation failed: {e}")
-            print("0 passed, every scenario failed")
-            return 1
+        # The boot starts a dozen emulated processes; one of them now and
+        # then crashes under qemu. It is booted again, and counted.
+        boot_failures = []
+        while True:
+            try:
+                _, boot = template_prefix(work, arch, print)
+                break
+            except EmulationFailed as e:
+                boot_failures.append(str(e))
+                if len(boot_failures) == BOOT_TRIES:
+                    print(f"EMUL the {arch} template prefix: the emulation failed {BOOT_TRIES} times: "
+                          + " / ".join(boot_failures))
+                    print("0 passed, every scenario failed")
+                    return 1
+                print(f"the {arch} template boot failed under emulation ({e}); booting it again")
+        boot_retries += len(boot_failures)
         if boot is None:
             print(f"reusing the booted {arch} template prefix (delete {work}/template-{arch} to boot anew)")
         else:
             boots += boot
     if args.boot_only:
         return 0
-    tally = dict(passed=0, failed=0, retried=0, agrees=0, differs=0, missing=0)
+    tally = dict(passed=0, failed=0, retried=boot_retries, agrees=0, differs=0, missing=0)
     times = []
     for setting, files in chosen:
         if args.only:

@@ -53,8 +53,9 @@ I386_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\
 export ZTX_BINFMT=":qemu-i386:M::$I386_MAGIC:$I386_MASK:/usr/bin/qemu-i386-static:FP"
 export ZTX_ROOT="$root"
 
-# The command runs with the root's /usr laid under the machine's (the
-# machine's files win where both have one) and qemu registered for i386
+# The command runs with the root's layer laid over the machine's /usr (it
+# holds only i386 files, and the i386 loader in place of the lib32 one of
+# the amd64 C library) and qemu registered for i386
 # programs in a private binfmt_misc instance: with either seen machine-wide,
 # every boot of a 64-bit prefix elsewhere (scripts/test.sh) would start
 # emulated 32-bit programs too.
@@ -62,7 +63,7 @@ in_namespace() {
   unshare --user --map-root-user --mount sh -c '
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc &&
     printf "%s\n" "$ZTX_BINFMT" >/proc/sys/fs/binfmt_misc/register &&
-    mount -t overlay overlay -o "ro,lowerdir=/usr:$ZTX_ROOT/usr" /usr &&
+    mount -t overlay overlay -o "ro,lowerdir=$ZTX_ROOT/layer/usr:/usr" /usr &&
     exec "$@"' sh "$@"
 }
 in_namespace true 2>/dev/null ||
@@ -92,6 +93,8 @@ fi
 scripts/build.sh
 
 echo "== the scenarios on the simulated Windows, set up like each setting"
+rm -rf build/scenario-results-win7-32 build/scenario-results-wow64 build/scenario-results-winxp \
+  build/scenario-results-win2000 build/scenario-results-win98
 build/host/tests/ztx_tests --gtest_filter='Settings/*' --gtest_brief=1 >build/scenario-host-settings.log 2>&1 || {
   cat build/scenario-host-settings.log
   echo "the simulated runs failed; the emulated runs go on, and agree.py will say where they part"

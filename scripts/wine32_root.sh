@@ -9,7 +9,8 @@
 #
 # Prints the root's path. The root is kept outside any clone
 # (/var/cache/ztxcleanup, or $ZTX_CACHE) and made again only when wine64
-# changes. Needs network and write access to the cache; not root.
+# changes. Needs network and write access to the cache; not root. What
+# scripts/test32.sh lays over /usr is the root's layer/usr.
 set -e
 cache=${ZTX_CACHE:-/var/cache/ztxcleanup}
 version=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null || true)
@@ -19,7 +20,7 @@ if [ -z "$version" ]; then
 fi
 root="$cache/wine32-$(printf '%s' "$version" | tr -c 'A-Za-z0-9.+-' '_')"
 # Bumped whenever what goes into the root changes.
-format=2
+format=3
 if [ "$(cat "$root/.complete" 2>/dev/null)" = "$format" ]; then
   echo "$root"
   exit 0
@@ -69,15 +70,13 @@ fi
 for deb in "$apt/cache/archives/"*.deb; do
   dpkg-deb -x "$deb" "$part"
 done
-# Debian's /lib, /bin and /sbin are links into /usr: what the packages put
-# there goes under usr/, which is all that is laid over the machine.
-for top in lib bin sbin lib32 libx32; do
-  if [ -d "$part/$top" ] && [ ! -L "$part/$top" ]; then
-    mkdir -p "$part/usr/$top"
-    cp -a "$part/$top/." "$part/usr/$top/"
-    rm -rf "${part:?}/$top"
-  fi
-done
+# Debian's /lib is a link into /usr: what the packages put there goes under
+# usr/lib.
+if [ -d "$part/lib" ] && [ ! -L "$part/lib" ]; then
+  mkdir -p "$part/usr/lib"
+  cp -a "$part/lib/." "$part/usr/lib/"
+  rm -rf "${part:?}/lib"
+fi
 # What libwine's maintainer script does, which no unpacking runs: Wine's
 # user32 and others import zlib1.dll, taken from libz-mingw-w64 and marked as
 # a builtin DLL of Wine's.
@@ -90,6 +89,14 @@ zlib_out="$part/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll"
   printf "%b" "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"
   tail -c +97 "$zlib_in"
 } >"$zlib_out"
+# The layer laid over the machine's /usr holds only what is i386's own: the
+# libraries, the i386 loader (in place of the amd64 machine's lib32 one, whose
+# search path has no i386-linux-gnu) and Wine's 32-bit loader and server.
+layer="$part/layer/usr/lib"
+mkdir -p "$layer/wine"
+mv "$part/usr/lib/i386-linux-gnu" "$layer/"
+mv "$part/usr/lib/ld-linux.so.2" "$layer/"
+mv "$part/usr/lib/wine/wine" "$part/usr/lib/wine/wineserver32" "$layer/wine/"
 ls "$apt/cache/archives/"*.deb | sed 's|.*/||' >"$part/.packages"
 echo "$got" >"$part/.suites"
 rm -rf "$root"

@@ -324,7 +324,8 @@ Scenario ParseScenario(const std::string& path, const std::string& setting_name)
     else if (word == "gone" || word == "kept") {
       ScenarioCheck c;
       c.kind = kind;
-      c.fields = Fields(fields, folders);
+      // " -- WHY" after a check says why it stays; only the demo prints it.
+      c.fields = Fields(fields.substr(0, fields.find(" -- ")), folders);
       c.gone = word == "gone";
       s.checks.push_back(c);
     } else {
