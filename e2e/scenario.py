@@ -214,8 +214,10 @@ def parse(path, setting="win64"):
                 values = [expand(x, setting) for x in fields.split("|")]
                 if kind == "link" and len(values) != 2:
                     raise ValueError(f"{where}: plant link PATH|TARGET")
-                if kind == "program" and (len(values) != 2 or values[1] not in PROGRAM_KINDS):
-                    raise ValueError(f"{where}: plant program PATH|maker, |other or |fallback")
+                if kind == "program" and (len(values) not in (2, 3) or values[1] not in PROGRAM_KINDS
+                                          or values[2:] not in ([], ["64"])):
+                    raise ValueError(f"{where}: plant program PATH|maker, |other or |fallback, then |64 "
+                                     "for a 64-bit program on 64-bit Windows")
                 s.plants.append((kind, values))
             elif word == "out":
                 s.runs[-1].output += MACROS[rest] if rest in MACROS else unescape(rest)

@@ -92,9 +92,9 @@ class Setting:
 
     @property
     def programs_bits(self):
-        """The build of the planted programs, the helper and the companion
-        stand-ins: on 64-bit Windows they are 64-bit programs, as the
-        product's own are there, and need no emulation."""
+        """The build of the helper and the companion stand-ins: on 64-bit
+        Windows they are 64-bit programs, as the companion is there, and need
+        no emulation; so may a planted program be ("|64")."""
         return 64 if self.arch == "win64" else 32
 
 
@@ -582,7 +582,10 @@ def run_scenario(s, setting, build, build64, results, work):
             marker = f"C:\\ztx-started-{number}"
             if kind == "program":
                 target = host_path(prefix, fields[0], create_parents=True)
-                shutil.copy(os.path.join(e2e_bin, f"idle_{fields[1]}.exe"), target)
+                # The product's programs are 32-bit ones; "|64" names a
+                # 64-bit one, on 64-bit Windows.
+                bits64 = setting.programs_bits == 64 and fields[2:] == ["64"]
+                shutil.copy(os.path.join(build64 if bits64 else build, "e2e", f"idle_{fields[1]}.exe"), target)
                 args = [loader, fields[0], marker]
                 what = f"the program {fields[0]}"
             else:

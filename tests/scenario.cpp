@@ -368,9 +368,9 @@ ScenarioResult RunScenarioOnHost(const Scenario& s) {
   ScenarioResult r;
   const Setting& setting = SettingNamed(s.setting);
   const std::map<std::string, std::string> folders = Folders(setting);
-  // The idle programs planted on 64-bit Windows are the 64-bit builds, as
-  // under Wine, whichever the tool is.
-  const bool programs_64 = setting.windows_64;
+  // The idle programs planted are of the tool's build, as under Wine (the
+  // product's own programs are 32-bit ones); "|64" plants a 64-bit program
+  // on 64-bit Windows.
   std::map<std::string, DWORD> programs;
   SetUpLikeWine(setting, folders, &programs);
   for (const ScenarioItem& p : s.plants) {
@@ -394,7 +394,7 @@ ScenarioResult RunScenarioOnHost(const Scenario& s) {
       sim::SetVersionResource(a, ProgramVersion(p.fields.at(1)));
       sim::PlantedProcess planted;
       planted.path = a;
-      planted.is_64 = programs_64;
+      planted.is_64 = setting.tool_64 || (setting.windows_64 && p.fields.size() > 2 && p.fields[2] == "64");
       programs[a] = sim::AddProcess(planted);
     } else throw std::runtime_error("cannot plant " + p.kind);
   }
