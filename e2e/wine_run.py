@@ -232,6 +232,9 @@ def run_scenario(s, build, results, show):
             was = "present" if i < len(before) and before[i] == "1" else "absent"
             now = "present" if i < len(present) and present[i] == "1" else "absent"
             print(f"  {was:>7} -> {now:7}  {kind} {'|'.join(fields)}")
+            why = s.why_kept.get((kind, tuple(fields)))
+            if now == "present" and why:
+                print(f"                      stays: {why}")
     return problems, seconds
 
 

@@ -1,7 +1,9 @@
 #!/bin/bash
 # The tool's main job: plants a product installation in a throwaway Wine
 # prefix, runs the 64-bit build answering "y", and shows its console output
-# (decoded from code page 932) and what was there before and after.
+# (decoded from code page 932) and what was there before and after, with
+# the reason for each item that stays. The shipped 32-bit tool, run as it is
+# on 64-bit Windows (WOW64), is shown by scripts/test32.sh.
 set -e
 cd "$(dirname "$0")/.."
 scripts/build.sh
