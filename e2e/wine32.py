@@ -43,6 +43,7 @@ died, a process never started) is reported as such, not as a fault of the
 tool.
 """
 
+import concurrent.futures
 import os
 import re
 import shutil
@@ -601,8 +602,8 @@ def run_scenario(s, setting, build, build64, results, work):
         deadline = time.monotonic() + START_TIMEOUT
 
         def start_tool(number):
-            out_file = os.path.join(work, f"{s.name}.{number}.out")
-            err_file = os.path.join(work, f"{s.name}.{number}.err")
+            out_file = os.path.join(work, f"{setting.name}-{s.name}.{number}.out")
+            err_file = os.path.join(work, f"{setting.name}-{s.name}.{number}.err")
             with open(out_file, "wb") as fout, open(err_file, "wb") as ferr:
                 p = subprocess.Popen([loader, scn.WINE_FOLDERS["ToolDir"] + r"\ZTXCleanUp.exe"], env=env,
                                      cwd=cur_dir, stdin=subprocess.PIPE, stdout=fout, stderr=ferr)
@@ -685,56 +686,53 @@ def run_scenario(s, setting, build, build64, results, work):
     return problems, seconds
 
 
-def run_setting(setting, names, args, work, tally):
-    """Runs the setting's scenarios one after the other; prints a line each."""
+def run_one(setting, name, args, work):
+    """Runs one scenario of a setting, once more if the emulation failed.
+    Gives (lines to print, counts, seconds)."""
     import agree
 
     results = os.path.abspath(os.path.join(args.results_root, f"scenario-results-{setting.name}"))
     os.makedirs(results, exist_ok=True)
-    for name in names:
-        s = scn.parse(os.path.join(args.scenarios_dir, name), setting.name)
-        # A Wine process under qemu-user now and then hangs or crashes on its
-        # own (seen in services.exe at start-up, before the tool has run):
-        # such a scenario runs once more in a new copy of the prefix, and the
-        # line says so. A fault of the tool is never run again.
-        emulation_failures = []
-        while True:
-            try:
-                problems, seconds = run_scenario(s, setting, os.path.abspath(args.build),
-                                                 os.path.abspath(args.build64), results, work)
+    s = scn.parse(os.path.join(args.scenarios_dir, name), setting.name)
+    counts = dict(passed=0, failed=0, retried=0, agrees=0, differs=0, missing=0)
+    # A Wine process under qemu-user now and then hangs or crashes on its
+    # own (seen in services.exe at start-up, before the tool has run): such a
+    # scenario runs once more in a new copy of the prefix, and the line says
+    # so. A fault of the tool is never run again.
+    emulation_failures = []
+    seconds = 0.0
+    while True:
+        try:
+            problems, seconds = run_scenario(s, setting, os.path.abspath(args.build),
+                                             os.path.abspath(args.build64), results, work)
+            break
+        except EmulationFailed as e:
+            emulation_failures.append(str(e))
+            counts["retried"] += 1
+            if len(emulation_failures) == EMULATION_TRIES:
                 break
-            except EmulationFailed as e:
-                emulation_failures.append(str(e))
-                tally["retried"] += 1
-                if len(emulation_failures) == EMULATION_TRIES:
-                    break
-        where = f"{setting.name} {s.name}"
-        if len(emulation_failures) == EMULATION_TRIES:
-            tally["failed"] += 1
-            tally["missing"] += 1
-            print(f"EMUL {where}: the emulation failed, not the tool, {EMULATION_TRIES} times: "
-                  + " / ".join(emulation_failures))
-            continue
-        verdict, details = agree.compare(s, results)
-        tally[verdict] += 1
-        line = f"{where} ({seconds / 60:.1f} min)"
-        if verdict != "agrees":
-            problems += [f"with {setting.describe}: {verdict}"] + details
-        if problems and emulation_failures:
-            problems.append(f"(run again after the emulation failed: {emulation_failures[0]})")
-        if problems:
-            tally["failed"] += 1
-            print(f"FAIL {line}")
-            for p in problems:
-                print(f"     {p}")
-        else:
-            tally["passed"] += 1
-            known = [f"{d.kind} {'|'.join(d.fields)}" for d in s.differs]
-            note = f"; known Wine differences left out: {'; '.join(known)}" if known else ""
-            if emulation_failures:
-                note += f"; run again after the emulation failed: {emulation_failures[0]}"
-            print(f"ok   {line}: as expected, and agrees with {setting.describe}{note}")
-        sys.stdout.flush()
+    where = f"{setting.name} {s.name}"
+    if len(emulation_failures) == EMULATION_TRIES:
+        counts["failed"] += 1
+        counts["missing"] += 1
+        return [f"EMUL {where}: the emulation failed, not the tool, {EMULATION_TRIES} times: "
+                + " / ".join(emulation_failures)], counts, seconds
+    verdict, details = agree.compare(s, results)
+    counts[verdict] += 1
+    line = f"{where} ({seconds / 60:.1f} min)"
+    if verdict != "agrees":
+        problems += [f"with {setting.describe}: {verdict}"] + details
+    if problems and emulation_failures:
+        problems.append(f"(run again after the emulation failed: {emulation_failures[0]})")
+    if problems:
+        counts["failed"] += 1
+        return [f"FAIL {line}"] + [f"     {p}" for p in problems], counts, seconds
+    counts["passed"] += 1
+    known = [f"{d.kind} {'|'.join(d.fields)}" for d in s.differs]
+    note = f"; known Wine differences left out: {'; '.join(known)}" if known else ""
+    if emulation_failures:
+        note += f"; run again after the emulation failed: {emulation_failures[0]}"
+    return [f"ok   {line}: as expected, and agrees with {setting.describe}{note}"], counts, seconds
 
 
 def main():
@@ -750,6 +748,7 @@ def main():
     ap.add_argument("--boot-only", action="store_true", help="boot the template prefixes and stop")
     ap.add_argument("--begun", type=int, help="when the whole command began (seconds since 1970)")
     ap.add_argument("--only", nargs="*", default=[], help="scenario names (without .scn) to run, of each setting")
+    ap.add_argument("--jobs", type=int, default=os.cpu_count() or 1, help="scenarios run at once")
     ap.add_argument("settings", nargs="*", help="settings of e2e/settings.txt (default: all)")
     args = ap.parse_args()
     lacks = missing_setup()
@@ -793,15 +792,24 @@ def main():
     if args.boot_only:
         return 0
     tally = dict(passed=0, failed=0, retried=boot_retries, agrees=0, differs=0, missing=0)
-    times = []
-    for setting, files in chosen:
-        if args.only:
-            files = [f for f in files if f[:-4] in args.only]
-        setting_began = time.monotonic()
-        run_setting(setting, files, args, work, tally)
-        times.append(f"{setting.name} {len(files)} in {(time.monotonic() - setting_began) / 60:.1f} min")
+    jobs = [(setting, f) for setting, files in chosen for f in files if not args.only or f[:-4] in args.only]
+    busy = {setting.name: [0, 0.0] for setting, _ in chosen}   # scenarios, seconds
+    # Each scenario has a prefix and a wine server of its own, and an
+    # emulated Wine keeps about one core busy: as many run at once as there
+    # are cores.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
+        running = [pool.submit(run_one, setting, f, args, work) for setting, f in jobs]
+        for (setting, _), done in zip(jobs, running):
+            lines, counts, seconds = done.result()
+            for key, value in counts.items():
+                tally[key] += value
+            busy[setting.name][0] += 1
+            busy[setting.name][1] += seconds
+            print("\n".join(lines))
+            sys.stdout.flush()
     total = time.monotonic() - begun
-    print("wine32: " + "; ".join(times))
+    print("wine32: scenario time per setting: " + "; ".join(
+        f"{name} {n} in {sec / 60:.1f} min" for name, (n, sec) in busy.items()))
     print(f"wine32: {total / 60:.1f} min in all" + (f", {boots / 60:.1f} min of it booting templates" if boots else "")
           + f"; {tally['retried']} runs repeated because the emulation failed")
     print(f"agreement with the simulated Windows: {tally['agrees']} agree, "
