@@ -236,6 +236,40 @@ def program_running(prefix, win_path):
     return False
 
 
+def debugger_started(prefix):
+    """Whether a process of the prefix has crashed: Wine then starts winedbg,
+    which under emulation waits for ever, and so does the crashed process."""
+    return any("winedbg" in cmd for _, cmd in prefix_processes(prefix))
+
+
+def crash_report(err_file):
+    """Wine's line about a crash that the tool's run wrote to its errors."""
+    try:
+        with open(err_file, "rb") as f:
+            for line in f.read().decode(errors="replace").splitlines():
+                if line.startswith("wine: ") and "starting debugger" in line:
+                    return line
+    except OSError:
+        pass
+    return ""
+
+
+def wait_process(process, prefix, timeout, what):
+    """Waits for a process of the prefix to end and gives its exit code, or
+    None when the time ran out. A crash anywhere in the prefix (the
+    debugger started) ends the wait at once instead of at the time limit."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            return process.wait(timeout=0.5)
+        except subprocess.TimeoutExpired:
+            pass
+        if debugger_started(prefix):
+            raise EmulationFailed(f"a process crashed and started the debugger while {what}")
+        if time.monotonic() > deadline:
+            return None
+
+
 def stop_prefix(prefix):
     """Ends every process of the prefix and waits for the wine server to save
     the registry and end. Gives None when it ended by itself, otherwise the
@@ -247,7 +281,7 @@ def stop_prefix(prefix):
     waiter = subprocess.Popen([SERVER, "-w"], env=env)
     deadline = time.monotonic() + SHUTDOWN_TIMEOUT
     while waiter.poll() is None and time.monotonic() < deadline:
-        if any("winedbg" in cmd for _, cmd in prefix_processes(prefix)):
+        if debugger_started(prefix):
             break
         time.sleep(0.5)
     if waiter.poll() is not None:
@@ -515,12 +549,14 @@ def fresh_prefix(template, work, name, setting):
 
 # ---------------------------------------------------------------- one scenario
 
-def wait_for_programs(started, deadline):
+def wait_for_programs(prefix, started, deadline):
     """Waits until every started program has made its file."""
     for process, marker, what in started:
         while not os.path.exists(marker):
             if process.poll() is not None:
                 raise EmulationFailed(f"{what} ended before it was up (exit code {process.returncode})")
+            if debugger_started(prefix):
+                raise EmulationFailed(f"a process crashed and started the debugger while {what} started")
             if time.monotonic() > deadline:
                 raise EmulationFailed(f"{what} did not start within {START_TIMEOUT} s")
             time.sleep(0.2)
@@ -569,14 +605,21 @@ def run_scenario(s, setting, build, build64, results, work, attempt=1):
         if denials:
             with open(host_path(prefix, "C:\\ztx-plan.txt"), "w", encoding="cp932") as f:
                 f.write("".join(denials))
-            try:
-                planted = subprocess.run([loader, "C:\\ztxe2e.exe", "plant", "C:\\ztx-plan.txt"], env=env,
-                                         stdin=subprocess.DEVNULL, capture_output=True, timeout=START_TIMEOUT)
-            except subprocess.TimeoutExpired:
-                raise EmulationFailed(f"planting the access lists did not end within {START_TIMEOUT} s")
-            if planted.returncode != 0:
-                raise ValueError(f"{s.name}: ztxe2e.exe could not plant the access lists: "
-                                 f"{planted.stderr.decode(errors='replace').strip()}")
+            with tempfile.TemporaryFile() as err:
+                planter = subprocess.Popen([loader, "C:\\ztxe2e.exe", "plant", "C:\\ztx-plan.txt"], env=env,
+                                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+                try:
+                    code = wait_process(planter, prefix, START_TIMEOUT, "the access lists were planted")
+                finally:
+                    if planter.poll() is None:
+                        planter.kill()
+                        planter.wait()
+                if code is None:
+                    raise EmulationFailed(f"planting the access lists did not end within {START_TIMEOUT} s")
+                if code != 0:
+                    err.seek(0)
+                    raise ValueError(f"{s.name}: ztxe2e.exe could not plant the access lists: "
+                                     f"{err.read().decode(errors='replace').strip()}")
 
         # Everything that has to run before the answer, and the first run of
         # the tool, start together.
@@ -612,12 +655,12 @@ def run_scenario(s, setting, build, build64, results, work, attempt=1):
             with open(out_file, "wb") as fout, open(err_file, "wb") as ferr:
                 p = subprocess.Popen([loader, scn.WINE_FOLDERS["ToolDir"] + r"\ZTXCleanUp.exe"], env=env,
                                      cwd=cur_dir, stdin=subprocess.PIPE, stdout=fout, stderr=ferr)
-            return p, out_file
+            return p, out_file, err_file
 
         tools.append(start_tool(1))
-        wait_for_programs(waiting, deadline)
+        wait_for_programs(prefix, waiting, deadline)
         for number, run in enumerate(s.runs, 1):
-            process, out_file = tools[-1]
+            process, out_file, err_file = tools[-1]
             # The banner shows that the tool is up; only then is the machine
             # as the scenario wants it for the answer.
             while os.path.getsize(out_file) == 0:
@@ -626,6 +669,9 @@ def run_scenario(s, setting, build, build64, results, work, attempt=1):
                 if time.monotonic() > deadline:
                     raise EmulationFailed(f"run {number} of the tool printed nothing within "
                                           f"{START_TIMEOUT} s")
+                if debugger_started(prefix):
+                    raise EmulationFailed(f"a process crashed and started the debugger before run {number} "
+                                          "of the tool printed anything")
                 time.sleep(0.2)
             if number < len(s.runs):
                 # The next run starts while this one works; it is only given
@@ -637,8 +683,15 @@ def run_scenario(s, setting, build, build64, results, work, attempt=1):
             except BrokenPipeError:
                 pass
             try:
-                codes.append(process.wait(timeout=RUN_TIMEOUT))
-            except subprocess.TimeoutExpired:
+                code = wait_process(process, prefix, RUN_TIMEOUT, f"run {number} of the tool worked")
+            except EmulationFailed as e:
+                # The tool's own crash would look the same, and would do so
+                # on every run: its report goes on the line.
+                report = crash_report(err_file)
+                raise EmulationFailed(str(e) + (f" (the tool's errors: {report})" if report else ""))
+            if code is not None:
+                codes.append(code)
+            else:
                 if server_pid(prefix) is None:
                     raise EmulationFailed(f"the wine server ended during run {number}; the tool hung")
                 hung = True
@@ -648,7 +701,7 @@ def run_scenario(s, setting, build, build64, results, work, attempt=1):
             if hung:
                 break
             deadline = time.monotonic() + START_TIMEOUT
-        for p, _ in tools[len(codes):]:
+        for p, _, _ in tools[len(codes):]:
             p.kill()
 
         # Processes are read while the machine still runs; registry and files
@@ -731,7 +784,8 @@ def run_one(setting, name, args, work):
     if len(emulation_failures) == EMULATION_TRIES:
         counts["failed"] += 1
         counts["missing"] += 1
-        return [f"EMUL {where}: the emulation failed, not the tool, {EMULATION_TRIES} times: "
+        return [f"EMUL {where}: no run finished, {EMULATION_TRIES} times, each spoiled as the emulation spoils "
+                "runs (a tool that crashed each time would show its crash here): "
                 + " / ".join(emulation_failures)], counts, seconds
     verdict, details = agree.compare(s, results)
     counts[verdict] += 1
