@@ -68,8 +68,9 @@ RUN_TIMEOUT = 180       # one run, from its answer to its end
 SHUTDOWN_TIMEOUT = 120
 STANDSTILL = 120        # the boot's hives unchanged this long after a crash
 # Under qemu about one run in fifteen is spoiled by the emulation (CI on two
-# cores: 4 of 61, then 5 of 64, one scenario twice in a row): four runs make
-# a scenario that the emulation spoils every time about one in 40,000.
+# cores: 2 of 61 runs; 4 of 62, one scenario twice in a row; 4 of 63, one
+# three times): four runs make a scenario that the emulation spoils every
+# time about one in 40,000.
 EMULATION_TRIES = 4     # runs of a scenario whose emulation failed
 BOOT_TRIES = 3          # boots of a template whose emulation failed
 
