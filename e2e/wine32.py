@@ -69,8 +69,8 @@ SHUTDOWN_TIMEOUT = 120
 STANDSTILL = 120        # the boot's hives unchanged this long after a crash
 # Under qemu about one run in fifteen is spoiled by the emulation (CI on two
 # cores: 2 of 61 runs; 4 of 62, one scenario twice in a row; 4 of 63, one
-# three times): four runs make a scenario that the emulation spoils every
-# time about one in 40,000.
+# three times, so not quite at random): were runs spoiled at random, four
+# runs would leave one scenario in 40,000 unfinished.
 EMULATION_TRIES = 4     # runs of a scenario whose emulation failed
 BOOT_TRIES = 3          # boots of a template whose emulation failed
 
