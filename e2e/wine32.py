@@ -255,6 +255,19 @@ def crash_report(err_file):
     return ""
 
 
+def server_crashed(err_files):
+    """Whether the wine server reported its own crash (server/signal.c,
+    do_sigsegv) into the errors of a program that started it."""
+    for name in err_files:
+        try:
+            with open(name, "rb") as f:
+                if b"wineserver crashed" in f.read():
+                    return True
+        except OSError:
+            pass
+    return False
+
+
 def wait_process(process, prefix, timeout, what):
     """Waits for a process of the prefix to end and gives its exit code, or
     None when the time ran out. A crash anywhere in the prefix (the
@@ -690,6 +703,11 @@ def run_scenario(s, setting, build, build64, results, work, attempt=1):
                 # on every run: its report goes on the line.
                 report = crash_report(err_file)
                 raise EmulationFailed(str(e) + (f" (the tool's errors: {report})" if report else ""))
+            # The server outlives each run by seconds at least (it ends the
+            # services, then waits for new programs): gone at once, it
+            # crashed, and the run lost its machine under it.
+            if code is not None and (server_crashed([err_file]) or server_pid(prefix) is None):
+                raise EmulationFailed(f"the wine server crashed during run {number} of the tool")
             if code is not None:
                 codes.append(code)
             else:
@@ -724,6 +742,8 @@ def run_scenario(s, setting, build, build64, results, work, attempt=1):
         for p in background:
             p.kill()
         lingering = stop_prefix(prefix)
+        if server_crashed([t[2] for t in tools]):
+            raise EmulationFailed("the wine server crashed after the runs, before it saved the registry")
         if lingering is not None:
             raise EmulationFailed("the wine server did not end by itself after the runs (still running: "
                                   + ("; ".join(lingering) or "nothing but the server") + ")")
