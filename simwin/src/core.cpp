@@ -141,6 +141,8 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
   bool xp_or_later = !nine_x && (v.major > 5 || (v.major == 5 && v.minor >= 1));
   bool wow64_api = windows_64 || (!nine_x && v.major >= 6);
   std::set<std::string> k32 = {"GetFileInformationByHandle"};
+  // GetLongPathName came with Windows 98 and 2000 (Microsoft's documentation).
+  if (nine_x ? v.minor >= 10 : v.major >= 5) k32.insert("GetLongPathNameA");
   if (xp_or_later) k32.insert({"IsWow64Process", "GetNativeSystemInfo"});
   if (wow64_api) k32.insert({"Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection"});
   if (!nine_x && v.major >= 6) k32.insert("QueryFullProcessImageNameA");
@@ -151,7 +153,7 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
     adv = {"AddAccessAllowedAceEx", "GetAclInformation", "GetFileSecurityA",
            "GetSecurityDescriptorDacl", "InitializeAcl", "InitializeSecurityDescriptor",
            "LookupAccountNameA", "SetSecurityDescriptorDacl", "SetFileSecurityA", "GetKernelObjectSecurity",
-           "SetKernelObjectSecurity"};
+           "SetKernelObjectSecurity", "OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges"};
   // AddAccessAllowedAceEx arrived with Windows 2000.
   if (!nine_x && v.major < 5) adv.erase("AddAccessAllowedAceEx");
   SetExports("ADVAPI32", adv);
@@ -292,6 +294,7 @@ void Reset(Windows kind, bool windows_64, bool process_64) {
     st.reg_roots[root]->name = root;
   }
   ApplyKind(kind, windows_64, process_64);
+  ResetSecurity();
   PresetFolders();
   ResetProcesses();
   ResetWinsock();
@@ -596,6 +599,7 @@ void SetLastError(DWORD code) { S().last_error = code; }
 // Time passes: started programs whose run is over end.
 static void AdvanceClock(uint64_t to_ms) {
   S().now_ms = to_ms;
+  ReleaseHolds();
   for (SimProcess& p : S().processes) {
     if (p.running && p.ends_at_ms != 0 && p.ends_at_ms <= to_ms) {
       p.running = false;

@@ -47,20 +47,43 @@ std::string Resolve(const std::string& path) {
 // Windows gives up after this many reparse points in one path.
 static const int kMaxLinkHops = 63;
 
-static FsNode* Walk(const std::string& absolute_path, bool follow_last, int hops) {
+// A name finds a child by its name or by its 8.3 name (both compared
+// without regard to case).
+FsNode* FindChild(FsNode* dir, const std::string& name, bool* by_short) {
+  if (by_short != nullptr) *by_short = false;
+  auto it = dir->children.find(Upper(name));
+  if (it != dir->children.end()) return it->second.get();
+  for (auto& c : dir->children)
+    if (!c.second->short_name.empty() && Upper(c.second->short_name) == Upper(name)) {
+      if (by_short != nullptr) *by_short = true;
+      return c.second.get();
+    }
+  return nullptr;
+}
+
+// How a path was resolved: whether a link was followed on the way and
+// whether its last name was matched by an 8.3 name.
+struct Resolution {
+  bool followed = false;
+  bool last_by_short = false;
+};
+
+static FsNode* Walk(const std::string& absolute_path, bool follow_last, int hops, Resolution* how = nullptr) {
   std::vector<std::string> parts = SplitPath(absolute_path);
   if (parts.empty() || !S().fs_root) return nullptr;
   FsNode* node = S().fs_root.get();
   for (size_t i = 0; i < parts.size(); ++i) {
-    auto it = node->children.find(Upper(parts[i]));
-    if (it == node->children.end()) return nullptr;
-    node = it->second.get();
+    bool by_short = false;
+    node = FindChild(node, parts[i], &by_short);
+    if (node == nullptr) return nullptr;
     bool last = i + 1 == parts.size();
+    if (last && how != nullptr) how->last_by_short = by_short;
     if (IsLinkNode(*node) && (!last || follow_last)) {
       if (hops >= kMaxLinkHops) return nullptr;
+      if (how != nullptr) how->followed = true;
       std::string rest = node->link_target;
       for (size_t j = i + 1; j < parts.size(); ++j) rest += "\\" + parts[j];
-      return Walk(rest, follow_last, hops + 1);
+      return Walk(rest, follow_last, hops + 1, how);
     }
   }
   return node;
@@ -77,6 +100,24 @@ static FsNode* ById(FsNode* node, uint64_t id) {
   return nullptr;
 }
 FsNode* FsById(uint64_t id) { return S().fs_root && id != 0 ? ById(S().fs_root.get(), id) : nullptr; }
+
+// Where the volume is FAT, the folders above keep their long names and the
+// last name is the one the handle was opened by, long or 8.3 (fastfat's
+// FatQueryNameInfo in microsoft/Windows-driver-samples, which says NTFS does
+// the same for the last name); on NTFS the names as opened. A handle that a
+// link led to names the target's place.
+std::string OpenedName(const FsNode& node, const std::string& typed, bool followed, bool last_by_short) {
+  std::string place = FsPathOf(node.id);
+  size_t slash = place.find('\\');
+  std::string canonical = slash == std::string::npos ? "\\" : place.substr(slash);
+  if (followed) return canonical;
+  if (NtfsVolumeOf(place.empty() ? 'C' : place[0])) return typed.empty() ? "\\" : typed;
+  if (last_by_short && !node.short_name.empty()) {
+    size_t last = canonical.rfind('\\');
+    return canonical.substr(0, last + 1) + node.short_name;
+  }
+  return canonical;
+}
 
 FsNode* FsParent(const std::string& absolute_path, std::string* leaf) {
   std::vector<std::string> parts = SplitPath(absolute_path);
@@ -136,6 +177,8 @@ DWORD ShareConflict(const FsNode& node, DWORD access, DWORD share) {
   if (!fresh.Any()) return 0;
   // A file held open by another program reads it and shares nothing.
   if (node.in_use && Clash(fresh, share, GENERIC_READ, 0)) return ERROR_SHARING_VIOLATION;
+  for (const OtherHold& h : node.holds)
+    if (Clash(fresh, share, h.access, h.share)) return ERROR_SHARING_VIOLATION;
   for (auto& h : S().handles) {
     const KernelObject& o = h.second;
     if (o.kind == KernelObject::kFile && o.node == node.id && Clash(fresh, share, o.access, o.share))
@@ -171,7 +214,35 @@ void SetFileAttributesOf(FsNode* node, DWORD attrs) {
 bool HasOpenHandles(uint64_t id) {
   for (auto& h : S().handles)
     if (h.second.kind == KernelObject::kFile && h.second.node == id) return true;
-  return false;
+  FsNode* node = FsById(id);
+  return node != nullptr && HeldByOthers(*node);
+}
+
+bool HeldByOthers(const FsNode& node) { return !node.holds.empty(); }
+
+static void CollectPending(FsNode* node, std::vector<uint64_t>* pending) {
+  uint64_t now = S().now_ms;
+  auto& holds = node->holds;
+  size_t before = holds.size();
+  holds.erase(std::remove_if(holds.begin(), holds.end(),
+                             [now](const OtherHold& h) { return h.until_ms != 0 && h.until_ms <= now; }),
+              holds.end());
+  if (holds.size() != before && node->delete_pending) pending->push_back(node->id);
+  for (auto& c : node->children) CollectPending(c.second.get(), pending);
+}
+
+// A handle of another program whose time has come closes, as the tool's
+// own would: a deletion left pending by it completes.
+void ReleaseHolds() {
+  if (!S().fs_root) return;
+  std::vector<uint64_t> pending;
+  CollectPending(S().fs_root.get(), &pending);
+  for (uint64_t id : pending) {
+    KernelObject closed;
+    closed.kind = KernelObject::kFile;
+    closed.node = id;
+    FileHandleClosed(closed);
+  }
 }
 
 void RemoveName(FsNode* parent, const std::string& key) {
@@ -211,18 +282,26 @@ std::string FsPathOf(uint64_t id) {
   return "";
 }
 
+// What a test plants was made by the installer, running as an administrator:
+// the Administrators own it, and it inherits its folder's entries.
 static FsNode* Create(const std::string& path, bool dir) {
   std::vector<std::string> parts = SplitPath(path);
   FsNode* node = S().fs_root.get();
   for (size_t i = 0; i < parts.size(); ++i) {
     std::string name = i == 0 ? Upper(parts[i]) : parts[i];
-    auto& slot = node->children[Upper(name)];
+    FsNode* found = i == 0 ? nullptr : FindChild(node, name);
+    if (found != nullptr && !IsLinkNode(*found)) {
+      node = found;
+      continue;
+    }
+    auto& slot = node->children[found != nullptr ? Upper(found->name) : Upper(name)];
     if (!slot) {
       slot = std::make_unique<FsNode>();
       slot->name = name;
       slot->id = S().next_node_id++;
       slot->dir = dir || i + 1 < parts.size();
       slot->attrs = slot->dir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+      if (node != S().fs_root.get()) InheritSecurity(slot.get(), *node, "S-1-5-32-544");
     }
     if (IsLinkNode(*slot) && i + 1 < parts.size()) {
       // Creating below a link creates in its target, as on Windows.
@@ -299,6 +378,17 @@ void SetDenyDelete(const std::string& path, bool deny) {
   if (n == nullptr) abort();
   n->deny_delete = deny;
 }
+void HoldByOtherProgram(const std::string& path, uint64_t release_after_ms) {
+  FsNode* n = FsFind(path);
+  if (n == nullptr) abort();
+  n->holds.push_back({FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      S().now_ms + (release_after_ms == 0 ? 1 : release_after_ms), false});
+}
+void SetShortName(const std::string& path, const std::string& short_name) {
+  FsNode* n = FsFind(path);
+  if (n == nullptr) abort();
+  n->short_name = short_name;
+}
 void SetAttributes(const std::string& path, DWORD attributes) {
   FsNode* n = FsFind(path);
   if (n == nullptr) abort();
@@ -342,8 +432,10 @@ DWORD GetFileAttributesA(LPCSTR path) {
     S().last_error = ERROR_FILE_NOT_FOUND;
     return INVALID_FILE_ATTRIBUTES;
   }
-  // A name whose deletion is pending cannot be opened (STATUS_DELETE_PENDING).
-  if (node->delete_pending) {
+  // A name whose deletion is pending cannot be opened (STATUS_DELETE_PENDING);
+  // the attributes are read through an open for FILE_READ_ATTRIBUTES
+  // (NtQueryAttributesFile), which the folder's FILE_LIST_DIRECTORY grants too.
+  if (node->delete_pending || !AccessGranted(*node, FILE_READ_ATTRIBUTES, S().tool_token, false)) {
     S().last_error = ERROR_ACCESS_DENIED;
     return INVALID_FILE_ATTRIBUTES;
   }
@@ -446,7 +538,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     return INVALID_HANDLE_VALUE;
   }
   std::string full = Resolve(AnsiToUtf8(path));
-  FsNode* node = (flags & FILE_FLAG_OPEN_REPARSE_POINT) ? FsFind(full) : FsFollow(full);
+  Resolution how;
+  FsNode* node = Walk(full, !(flags & FILE_FLAG_OPEN_REPARSE_POINT), 0, &how);
   if (node == nullptr) {
     S().last_error = ERROR_FILE_NOT_FOUND;
     return INVALID_HANDLE_VALUE;
@@ -457,9 +550,15 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     S().last_error = ERROR_ACCESS_DENIED;
     return INVALID_HANDLE_VALUE;
   }
+  // CreateFileW asks for SYNCHRONIZE and FILE_READ_ATTRIBUTES beside what it
+  // is given (Wine's dlls/kernelbase/file.c, CreateFileW); backup semantics
+  // is backup intent.
+  access |= SYNCHRONIZE | FILE_READ_ATTRIBUTES;
   DWORD refused = 0;
   if (node->delete_pending) refused = ERROR_ACCESS_DENIED;
-  else if ((access & (DELETE | GENERIC_ALL)) && (node->deny_delete || !DaclAllowsDelete(*node))) refused = ERROR_ACCESS_DENIED;
+  else if ((access & (DELETE | GENERIC_ALL)) && node->deny_delete) refused = ERROR_ACCESS_DENIED;
+  else if (!AccessGranted(*node, access, S().tool_token, (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0))
+    refused = ERROR_ACCESS_DENIED;
   else refused = ShareConflict(*node, access, share);
   if (refused != 0) {
     S().last_error = refused;
@@ -471,6 +570,9 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   o.share = share;
   o.node = node->id;
   o.drive = full.empty() ? 'C' : full[0];
+  o.synchronous = true;
+  o.opened_name = OpenedName(*node, full.size() > 2 ? full.substr(2) : "\\", how.followed, how.last_by_short);
+  o.opened_at = FsPathOf(node->id);
   return NewHandle(o);
 }
 
@@ -506,14 +608,49 @@ BOOL DeleteFileA(LPCSTR path) {
   DWORD fail = 0;
   if (node == nullptr) fail = ERROR_FILE_NOT_FOUND;
   else if (node->dir || node->delete_pending) fail = ERROR_ACCESS_DENIED;
+  else if (node->deny_delete || !DaclAllowsDelete(*node)) fail = ERROR_ACCESS_DENIED;
   else if (DWORD e = ShareConflict(*node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) fail = e;
-  else if (node->deny_delete || (node->attrs & FILE_ATTRIBUTE_READONLY)) fail = ERROR_ACCESS_DENIED;
+  else if (node->attrs & FILE_ATTRIBUTE_READONLY) fail = ERROR_ACCESS_DENIED;
   if (fail != 0) {
     S().last_error = fail;
     return FALSE;
   }
   RemoveName(parent, leaf);
   return TRUE;
+}
+
+// Each name of the path replaced by the name it has on disk (an 8.3 name by
+// its long one); the path must exist (GetLongPathName, Microsoft's
+// documentation). The length without the terminator when it fits, else the
+// size needed.
+DWORD GetLongPathNameA(LPCSTR short_path, LPSTR long_path, DWORD size) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("GetLongPathNameA", err, "%s,size=%u", Str(short_path).c_str(), size)) return 0;
+  if (short_path == nullptr) {
+    S().last_error = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  std::string full = Resolve(AnsiToUtf8(short_path));
+  std::vector<std::string> parts = SplitPath(full);
+  FsNode* node = S().fs_root.get();
+  std::string out;
+  for (size_t i = 0; i < parts.size() && node != nullptr; ++i) {
+    FsNode* child = FindChild(node, parts[i]);
+    if (child == nullptr) node = nullptr;
+    else {
+      out += (i == 0 ? "" : "\\") + (i == 0 ? parts[0] : child->name);
+      node = IsLinkNode(*child) && i + 1 < parts.size() ? FsFollow(child->link_target) : child;
+    }
+  }
+  if (node == nullptr || parts.empty()) {
+    S().last_error = ERROR_FILE_NOT_FOUND;
+    return 0;
+  }
+  if (parts.size() == 1) out += "\\";
+  std::string ansi = Utf8ToAnsi(out);
+  if (long_path == nullptr || size <= ansi.size()) return static_cast<DWORD>(ansi.size() + 1);
+  memcpy(long_path, ansi.c_str(), ansi.size() + 1);
+  return static_cast<DWORD>(ansi.size());
 }
 
 static UINT CopyDir(const std::string& dir, LPSTR buffer, UINT size) {

@@ -13,6 +13,7 @@
 namespace {
 
 const NTSTATUS kSuccess = 0;
+const NTSTATUS kPending = 0x00000103;
 const NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005u);
 const NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006u);
 const NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003u);
@@ -114,17 +115,23 @@ NTSTATUS NtOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attri
   if (!node->dir) return Done(io, kInvalidParameter, 0);
   std::vector<std::string> parts = SplitPath(name);
   if (parts.empty() || name[0] == '\\') return Done(io, kObjectNameInvalid, 0);
+  // Synchronous I/O needs SYNCHRONIZE (NtCreateFile, Microsoft's documentation).
+  bool synchronous = (options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT)) != 0;
+  if (synchronous && !(access & SYNCHRONIZE)) return Done(io, kInvalidParameter, 0);
+  bool followed = false;
+  bool by_short = false;
   for (size_t i = 0; i < parts.size(); ++i) {
     bool last = i + 1 == parts.size();
     if (parts[i] == "." || parts[i] == "..") return Done(io, kObjectNameInvalid, 0);
     // A junction opened as itself is an empty folder of its own.
-    auto it = IsLinkNode(*node) ? node->children.end() : node->children.find(Upper(parts[i]));
-    if (it == node->children.end()) return Done(io, last ? kObjectNameNotFound : kObjectPathNotFound, 0);
-    node = it->second.get();
+    FsNode* child = IsLinkNode(*node) ? nullptr : FindChild(node, parts[i], &by_short);
+    if (child == nullptr) return Done(io, last ? kObjectNameNotFound : kObjectPathNotFound, 0);
+    node = child;
     if (node->delete_pending) return Done(io, kDeletePending, 0);
     // A link inside the name is always followed; the last one only without
     // FILE_OPEN_REPARSE_POINT.
     if (IsLinkNode(*node) && (!last || !(options & FILE_OPEN_REPARSE_POINT))) {
+      followed = true;
       node = FsFollow(node->link_target);
       if (node == nullptr) return Done(io, last ? kObjectNameNotFound : kObjectPathNotFound, 0);
     }
@@ -133,7 +140,8 @@ NTSTATUS NtOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attri
   if (node->delete_pending) return Done(io, kDeletePending, 0);
   if ((options & FILE_DIRECTORY_FILE) && !node->dir) return Done(io, kNotADirectory, 0);
   if ((options & FILE_NON_DIRECTORY_FILE) && node->dir) return Done(io, kFileIsADirectory, 0);
-  if ((access & (DELETE | GENERIC_ALL)) && (node->deny_delete || !DaclAllowsDelete(*node)))
+  if ((access & (DELETE | GENERIC_ALL)) && node->deny_delete) return Done(io, kAccessDenied, 0);
+  if (!AccessGranted(*node, access, S().tool_token, (options & FILE_OPEN_FOR_BACKUP_INTENT) != 0))
     return Done(io, kAccessDenied, 0);
   if (ShareConflict(*node, access, share) != 0) return Done(io, kSharingViolation, 0);
   KernelObject o;
@@ -142,6 +150,12 @@ NTSTATUS NtOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attri
   o.share = share;
   o.node = node->id;
   o.drive = root->drive;
+  o.synchronous = synchronous;
+  // As opened: the folder's own name and the names given after it.
+  std::string typed = root->opened_name == "\\" ? "" : root->opened_name;
+  for (const std::string& part : parts) typed += "\\" + part;
+  o.opened_name = OpenedName(*node, typed, followed, by_short);
+  o.opened_at = FsPathOf(node->id);
   *handle = NewHandle(o);
   return Done(io, kSuccess, FILE_OPENED);
 }
@@ -163,6 +177,9 @@ NTSTATUS NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID apc, PVOID apc_
   if (!dir->dir) return Done(io, kInvalidParameter, 0);
   if (!HasAccess(*o, FILE_LIST_DIRECTORY, GENERIC_READ)) return Done(io, kAccessDenied, 0);
   if (information_class != FileDirectoryInformation) return Done(io, kInvalidInfoClass, 0);
+  // Without synchronous I/O and without an event the call may end before the
+  // listing has been written (STATUS_PENDING): nothing here to wait on.
+  if (!o->synchronous) return Done(io, kPending, 0);
   const ULONG fixed = offsetof(FILE_DIRECTORY_INFORMATION, FileName);
   if (length < fixed) return Done(io, kInfoLengthMismatch, 0);
   if (restart || !o->listing) {
@@ -252,7 +269,10 @@ NTSTATUS NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK io, PVOID buffer, 
       // link followed on the way shows in it as its target.
       const ULONG fixed = offsetof(FILE_NAME_INFORMATION, FileName);
       if (length < fixed) return Done(io, kInfoLengthMismatch, 0);
-      std::u16string path = VolumePath(*node);
+      // As it was opened, unless it has moved since.
+      std::u16string path = !o->opened_name.empty() && o->opened_at == FsPathOf(node->id)
+                                ? Utf8ToUtf16(o->opened_name)
+                                : VolumePath(*node);
       ULONG bytes = static_cast<ULONG>(path.size() * sizeof(WCHAR));
       FILE_NAME_INFORMATION* info = static_cast<FILE_NAME_INFORMATION*>(buffer);
       info->FileNameLength = bytes;
@@ -301,9 +321,12 @@ NTSTATUS NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK io, PVOID buffer, UL
       // test_file_disposition_information in Wine's dlls/ntdll/tests/file.c:
       // DELETE access is needed, a read-only file gives STATUS_CANNOT_DELETE,
       // a folder that is not empty STATUS_DIRECTORY_NOT_EMPTY (a name still
-      // pending counts). The read-only attribute does not hold for a folder
-      // ("File Attribute Constants", Microsoft's documentation).
-      if (!node->dir && (node->attrs & FILE_ATTRIBUTE_READONLY)) return Done(io, kCannotDelete, 0);
+      // pending counts). A read-only folder is refused like a file: fastfat's
+      // FatSetDispositionInfo (microsoft/Windows-driver-samples) checks the
+      // attribute before it looks at whether the entry is a folder, and NTFS
+      // answers alike (bazelbuild/bazel#11982, dotnet/runtime#98807,
+      // microsoft/wil#565).
+      if (node->attrs & FILE_ATTRIBUTE_READONLY) return Done(io, kCannotDelete, 0);
       if (node->dir && !IsLinkNode(*node) && !node->children.empty()) return Done(io, kDirectoryNotEmpty, 0);
       node->delete_pending = true;
       return Done(io, kSuccess, 0);

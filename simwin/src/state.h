@@ -46,19 +46,33 @@ struct RegNode : std::enable_shared_from_this<RegNode> {
   bool deleted = false;
 };
 
+// A handle another program holds on a node: its access and sharing, and the
+// clock time it closes (0: never).
+struct OtherHold {
+  DWORD access = 0;
+  DWORD share = 0;
+  uint64_t until_ms = 0;
+  bool by_user = false;  // a user's own open (sim::UserOpen)
+};
+
 struct FsNode {
   std::string name;
+  std::string short_name;  // the 8.3 name, when it has one besides its name
   bool dir = false;
   DWORD attrs = FILE_ATTRIBUTE_NORMAL;
   bool in_use = false;
+  std::vector<OtherHold> holds;
   bool deny_delete = false;
   // A link (a junction, or a symbolic link to a folder or file): the absolute
   // physical path it points at. A link node has no children of its own.
   std::string link_target;
   uint64_t id = 0;  // what a handle opened on the node refers to
   std::map<std::string, std::unique_ptr<FsNode>> children;  // by upper-case name
-  // Security descriptor (self-relative bytes) when one has been written.
+  // Security descriptor (self-relative bytes, DACL only) when one has been
+  // written or inherited; empty: the default of a fresh volume.
   std::vector<uint8_t> security;
+  bool dacl_written = false;  // by a test, SetFileSecurityA or SetKernelObjectSecurity
+  std::string owner = "S-1-5-32-544";  // the Administrators own what the installer made
   // Version resource as the simulated version library serialises it.
   std::vector<uint8_t> version_block;
   // Names and handles: the name is Unicode (kept as UTF-8); a node whose
@@ -122,7 +136,7 @@ struct SimProcess {
 
 // A kernel handle: a process opened or started, or a toolhelp snapshot.
 struct KernelObject {
-  enum Kind { kProcess, kSnapshot, kFile, kFind } kind = kProcess;
+  enum Kind { kProcess, kSnapshot, kFile, kFind, kToken } kind = kProcess;
   DWORD pid = 0;
   uint64_t process = 0;  // kProcess: the serial of the process opened
   DWORD access = 0;
@@ -136,13 +150,28 @@ struct KernelObject {
   std::vector<Entry> entries;  // kFind: the folder's listing
   DWORD share = 0;             // kFile: the sharing it grants others
   bool listing = false;        // kFile: NtQueryDirectoryFile has begun
+  bool synchronous = false;    // kFile: opened for synchronous I/O
+  std::string opened_name;     // kFile: FileNameInformation's answer, "\\dir\\file" (UTF-8)
+  std::string opened_at;       // kFile: where the node was when it was opened
   std::string listed_key;      // kFile: the key of the last entry it gave
   std::vector<DWORD> snapshot;  // process ids, for a snapshot
   size_t cursor = 0;
 };
 
+// Who runs a call: the groups of the caller's token, what it owns when it
+// creates something, and the backup and restore privileges (held; enabled).
+struct Token {
+  std::string user;
+  std::vector<std::string> groups;
+  bool holds_backup = false, holds_restore = false;
+  bool backup_on = false, restore_on = false;
+  bool Has(const std::string& sid) const;
+};
+
 struct State {
   VersionState version;
+  Token tool_token;
+  Token user_token;
   DWORD last_error = 0;
   std::vector<Call> calls;
   std::function<void(const Call&)> call_observer;
@@ -236,8 +265,29 @@ void FileHandleClosed(const KernelObject& object);
 FsNode* FsParentOf(uint64_t id, std::string* key);
 // The physical path of a node ("C:\\..."), "" when it is gone.
 std::string FsPathOf(uint64_t id);
-// Whether the token running the tool may delete the node by its own DACL.
+// Security (security.cpp). Whether the token gets every right asked for on
+// the node, as an open on Windows gives it (the rules and their sources are
+// with the definition); backup_intent: the open asked for backup intent.
+bool AccessGranted(const FsNode& node, DWORD desired, const Token& token, bool backup_intent);
+// Whether an entry of the node's own list that applies to the token denies
+// any of the rights.
+bool DeniedByList(const FsNode& node, DWORD rights, const Token& token);
+// Whether the tool may delete the node by name, as DeleteFileW opens it.
 bool DaclAllowsDelete(const FsNode& node);
+// A new node takes the inheritable entries of its parent's list; owner is
+// the creator's.
+void InheritSecurity(FsNode* child, const FsNode& parent, const std::string& owner);
+bool NtfsVolumeOf(char drive);
+void ResetSecurity();
+// Another program's handles: whether one is open on the node, and closing
+// those whose time has come (a pending deletion then completes).
+bool HeldByOthers(const FsNode& node);
+void ReleaseHolds();
+// The name FileNameInformation gives for a new handle on node: typed is the
+// path as opened within its volume ("\\dir\\file"); see files.cpp.
+std::string OpenedName(const FsNode& node, const std::string& typed, bool followed, bool last_by_short);
+// The child of a folder named by its name or its short name; null if none.
+FsNode* FindChild(FsNode* dir, const std::string& name, bool* by_short = nullptr);
 // Attributes as reported: the folder bit for folders and links to folders.
 DWORD ReportedAttributes(const FsNode& node);
 // Hard links: the names of one file, and its attributes set through any one.

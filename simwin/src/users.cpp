@@ -2,6 +2,7 @@
 // while the tool runs, refused where Windows would refuse them.
 #include "state.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace sim {
@@ -50,7 +51,8 @@ bool UserRename(const std::string& from, const std::string& to) {
   if (from_parent == nullptr || it == from_parent->children.end()) return false;
   FsNode* node = it->second.get();
   // MoveFileEx opens the name for DELETE, sharing everything.
-  if (node->delete_pending || !UserMayWrite(node->id) || node->deny_delete || !DaclAllowsDelete(*node) ||
+  if (node->delete_pending || !UserMayWrite(node->id) || node->deny_delete ||
+      DeniedByList(*node, DELETE, S().user_token) ||
       ShareConflict(*node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) != 0)
     return false;
   FsNode* to_parent = FolderForNewName(to, &to_leaf);
@@ -79,8 +81,42 @@ bool UserMkLink(const std::string& path, const std::string& target, bool folder)
   node->dir = folder;
   node->attrs = FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
   node->link_target = target;
+  InheritSecurity(node.get(), *parent, kUserSid);
   parent->children[leaf] = std::move(node);
   return true;
+}
+
+bool UserOpen(const std::string& path, DWORD access, DWORD share) {
+  FsNode* node = FsFind(path);
+  if (node == nullptr || node->delete_pending) return false;
+  // As CreateFileW opens it (Wine's dlls/kernelbase/file.c).
+  access |= SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+  if (!AccessGranted(*node, access, S().user_token, false) || ShareConflict(*node, access, share) != 0) return false;
+  node->holds.push_back({access, share, 0, true});
+  return true;
+}
+
+namespace {
+void DropUserHolds(FsNode* node, std::vector<uint64_t>* closed) {
+  size_t before = node->holds.size();
+  node->holds.erase(std::remove_if(node->holds.begin(), node->holds.end(),
+                                   [](const OtherHold& h) { return h.by_user; }),
+                    node->holds.end());
+  if (node->holds.size() != before) closed->push_back(node->id);
+  for (auto& c : node->children) DropUserHolds(c.second.get(), closed);
+}
+}  // namespace
+
+void UserCloseAll() {
+  if (!S().fs_root) return;
+  std::vector<uint64_t> closed;
+  DropUserHolds(S().fs_root.get(), &closed);
+  for (uint64_t id : closed) {
+    KernelObject o;
+    o.kind = KernelObject::kFile;
+    o.node = id;
+    FileHandleClosed(o);
+  }
 }
 
 void MkHardLink(const std::string& path, const std::string& existing) {

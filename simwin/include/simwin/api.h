@@ -55,6 +55,7 @@ typedef LONG LSTATUS;
 typedef DWORD ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;
 typedef HANDLE HLOCAL;
+typedef HANDLE *PHANDLE;
 
 struct HKEY__ { int unused; };
 typedef HKEY__ *HKEY;
@@ -173,6 +174,7 @@ BOOL CloseHandle(HANDLE handle);
 
 DWORD GetFileAttributesA(LPCSTR path);
 BOOL DeleteFileA(LPCSTR path);
+DWORD GetLongPathNameA(LPCSTR short_path, LPSTR long_path, DWORD size);  // looked up by name
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
@@ -518,6 +520,31 @@ BOOL GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION what, PSECURITY
 BOOL SetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR sd);
 DWORD GetLengthSid(PSID sid);
 
+// Tokens and privileges (looked up by name).
+typedef struct _LUID {
+  DWORD LowPart;
+  LONG HighPart;
+} LUID, *PLUID;
+typedef struct _LUID_AND_ATTRIBUTES {
+  LUID Luid;
+  DWORD Attributes;
+} LUID_AND_ATTRIBUTES;
+typedef struct _TOKEN_PRIVILEGES {
+  DWORD PrivilegeCount;
+  LUID_AND_ATTRIBUTES Privileges[1];
+} TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
+#define TOKEN_ADJUST_PRIVILEGES 0x0020u
+#define TOKEN_QUERY 0x0008u
+#define SE_PRIVILEGE_ENABLED 0x00000002u
+#define SE_BACKUP_NAME "SeBackupPrivilege"
+#define SE_RESTORE_NAME "SeRestorePrivilege"
+#define ERROR_NOT_ALL_ASSIGNED 1300L
+#define ERROR_NO_SUCH_PRIVILEGE 1313L
+BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid);
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES state, DWORD length,
+                           PTOKEN_PRIVILEGES previous, PDWORD return_length);
+
 // Winsock 2 and its service-provider catalog.
 typedef struct _GUID {
   DWORD Data1;
@@ -603,7 +630,7 @@ int WSCWriteProviderOrder32(LPDWORD ids, DWORD count);
 #define FILE_APPEND_DATA 0x0004u
 #define FILE_EXECUTE 0x0020u
 #define FILE_WRITE_ATTRIBUTES 0x0100u
-typedef HANDLE *PHANDLE;
+#define FILE_DELETE_CHILD 0x0040u
 
 // Code page conversion; CP_ACP is the machine's ANSI code page.
 #define CP_ACP 0u
@@ -689,6 +716,7 @@ typedef struct _FILE_DISPOSITION_INFORMATION {
 } FILE_DISPOSITION_INFORMATION, *PFILE_DISPOSITION_INFORMATION;
 #define OBJ_CASE_INSENSITIVE 0x00000040L
 #define FILE_DIRECTORY_FILE 0x00000001
+#define FILE_SYNCHRONOUS_IO_ALERT 0x00000010
 #define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
 #define FILE_NON_DIRECTORY_FILE 0x00000040
 #define FILE_OPEN_FOR_BACKUP_INTENT 0x00004000

@@ -191,5 +191,35 @@ std::string PathOf(uint64_t id);  // where it is now; "" when gone
 void SetUserWritable(const std::vector<std::string>& folders);
 bool UserRename(const std::string& from, const std::string& to);
 bool UserMkLink(const std::string& path, const std::string& target, bool folder);
+// The user opens a file or folder as Windows would let an ordinary user
+// (Everyone, Users, Interactive, Authenticated Users; no privileges): the
+// access list, the owner's rights and the sharing of every handle open on
+// it. The handle stays open until UserCloseAll. Tells whether it opened.
+bool UserOpen(const std::string& path, DWORD access, DWORD share);
+void UserCloseAll();
+
+// ---------------------------------------------------------------- tokens, owners, other programs
+// The tokens whose access the simulated Windows checks. The tool runs as an
+// administrator (Reset) or, from a start-up script, as SYSTEM: both hold the
+// backup and restore privileges without having them enabled.
+extern const char* const kAdministratorSid;
+extern const char* const kSystemSid;
+extern const char* const kUserSid;  // the ordinary user of UserOpen and the user calls
+enum class Caller { kAdministrator, kSystem };
+void RunToolAs(Caller caller);
+// A tool's token without the two privileges (a Power User's on 2000 or XP).
+void SetToolHoldsBackupPrivileges(bool held);
+bool ToolPrivilegesEnabled();  // backup or restore enabled in the tool's token now
+// Who owns a file or folder: what made it (MkDir, MkFile: the Administrators;
+// a user's call: the user), or what a test sets.
+void SetOwner(const std::string& path, const std::string& sid);
+std::string OwnerOf(const std::string& path);
+// Another program (an on-access scanner, an indexer) holds the file or
+// folder open for reading, sharing everything, until release_after_ms have
+// passed on the clock: a name deleted meanwhile stays pending until then.
+void HoldByOtherProgram(const std::string& path, uint64_t release_after_ms);
+// The 8.3 name a node has besides its name: paths and opens find it by
+// either.
+void SetShortName(const std::string& path, const std::string& short_name);
 
 }  // namespace sim
