@@ -17,7 +17,6 @@ typedef BOOL(WINAPI* LookupAccountNameAFn)(LPCSTR, LPCSTR, PSID, LPDWORD, LPSTR,
                                            PSID_NAME_USE);
 typedef BOOL(WINAPI* SetSecurityDescriptorDaclFn)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
 typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
-typedef BOOL(WINAPI* GetFileInformationByHandleFn)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
 
 // Windows 9x has none of these, and NT 4.0 lacks AddAccessAllowedAceEx. The
 // folder's access list is read and written through one handle, so that the
@@ -57,7 +56,10 @@ const DWORD kDescriptorSize = 0x10014;
 // Room for the ACL header and the two new entries beyond the account's SID.
 const DWORD kAclSlack = 108;
 
+// The volume root is the path's first three characters ("X:\\"); a shorter
+// path names no volume.
 bool IsNtfsVolume(const char* path) {
+  if (strlen(path) < 3) return false;
   char root[4];
   memset(root, 0, sizeof root);
   memcpy(root, path, 3);
@@ -72,42 +74,11 @@ bool IsNtfsVolume(const char* path) {
   return strcmp(fs_name, "NTFS") == 0;
 }
 
-bool IsPlainFolder(HANDLE folder) {
-  // Looked up by name: the reset and the checks run on NT alone.
-  GetFileInformationByHandleFn get_information = BindProc<GetFileInformationByHandleFn>(
-      GetModuleHandleA("kernel32.dll"), "GetFileInformationByHandle");
-  if (get_information == nullptr) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  memset(&info, 0, sizeof info);
-  if (!get_information(folder, &info)) return false;
-  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
-
 }  // namespace
 
-ScopedFile OpenPlainFolder(const char* path, DWORD access) {
-  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, never what it points at;
-  // the handle then shows it for what it is. Without FILE_SHARE_DELETE nobody
-  // can rename or remove the folder while the handle is held.
-  ScopedFile folder(CreateFileA(path, access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (folder.Valid() && !IsPlainFolder(folder.Get())) folder.Reset();
-  return folder;
-}
-
-void ResetFolderAcl(const char* path, const char* account, DWORD access_mask) {
-  if (path == nullptr || account == nullptr || strlen(path) <= 3) return;
-  if (g_AdvapiModule == nullptr) return;
-  ScopedFile folder = OpenPlainFolder(path, READ_CONTROL | WRITE_DAC);
-  if (!folder.Valid()) return;
-  ReplaceFolderDacl(folder.Get(), path, account, access_mask, nullptr);
-}
-
-bool ReplaceFolderDacl(HANDLE folder, const char* volume_path, const char* account, DWORD access_mask,
-                       ScopedLocalMemory* saved) {
-  if (volume_path == nullptr || account == nullptr || strlen(volume_path) <= 3) return false;
+bool ResetFolderAcl(HANDLE folder, const char* volume_path, const char* account, DWORD access_mask,
+                    ScopedLocalMemory* saved) {
+  if (volume_path == nullptr || account == nullptr) return false;
   if (g_AdvapiModule == nullptr) return false;
   SecurityApi api(g_AdvapiModule);
   if (!api.Complete()) return false;

@@ -4,6 +4,7 @@
 
 #include "common/owners.h"
 #include "files/acl.h"
+#include "files/privileges.h"
 #include "platform/win.h"
 
 namespace {
@@ -12,9 +13,11 @@ typedef NTSTATUS(NTAPI* NtOpenFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, 
 typedef NTSTATUS(NTAPI* NtQueryDirectoryFileFn)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
                                                 FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
 typedef NTSTATUS(NTAPI* NtFileInformationFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+typedef DWORD(WINAPI* GetLongPathNameAFn)(LPCSTR, LPSTR, DWORD);
 
 const NTSTATUS kStatusSuccess = 0;
 const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006UL);
+const NTSTATUS kStatusDirectoryNotEmpty = static_cast<NTSTATUS>(0xC0000101UL);
 
 // Deeper than this is no product's tree.
 const int kMaxDepth = 32;
@@ -27,11 +30,43 @@ const size_t kMaxNameChars = 255;
 const unsigned kMaxEntries = 65536;
 // The names below a base: "Corda Vale\KOBR_SE" and the like.
 const size_t kMaxChain = 4;
+// A name another program still holds open (an on-access scanner, an
+// indexer) stays in its folder until that handle closes: a folder that is
+// not empty only for such names is tried again, every step for at most the
+// budget of one deletion.
+const DWORD kPendingStepMs = 100;
+const DWORD kPendingBudgetMs = 2000;
 
 const ULONG kLink = FILE_ATTRIBUTE_REPARSE_POINT;
 const ULONG kFolder = FILE_ATTRIBUTE_DIRECTORY;
 const WCHAR kLogs[] = {'l', 'o', 'g', 's', 0};
 const char kEveryone[] = "Everyone";
+
+// What each open asks for: no more than its calls need, so that what a
+// folder grants over its contents is enough (DELETE through FILE_DELETE_CHILD,
+// FILE_READ_ATTRIBUTES through FILE_LIST_DIRECTORY) where the entry's own
+// list refuses everything. FileStandardInformation, FileInternalInformation
+// and FileNameInformation need no access (ReactOS ntoskrnl/include/io_i.h,
+// IopQueryOperationAccess).
+// - a folder held on the way down: listed rights, so that it takes part in
+//   sharing and cannot be renamed; its attributes judged;
+const ACCESS_MASK kHoldAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+// - a file or link to delete: judged (FileBasicInformation), then disposed;
+const ACCESS_MASK kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES;
+// - a folder to delete: listed synchronously too (NtQueryDirectoryFile);
+const ACCESS_MASK kFolderAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE;
+// - a second handle on a read-only entry, to clear the attribute and put it
+//   back (FileBasicInformation set);
+const ACCESS_MASK kAttributesAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+// - "logs", held without sharing from its reset until it is gone or its list
+//   is back: the reset (READ_CONTROL, WRITE_DAC), the listing and the deletion;
+const ACCESS_MASK kLogsAccess = kFolderAccess | READ_CONTROL | WRITE_DAC;
+// - "logs" where its list refuses that before the reset: the reset alone.
+const ACCESS_MASK kResetAccess = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES;
+
+const ULONG kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const ULONG kShareNone = 0;
 
 // Bound by name: 9x lacks them all, every NT from 2000 on (and Wine) has them.
 struct NtFileApi {
@@ -63,9 +98,16 @@ bool IsDotName(const WCHAR* name, size_t chars) {
   return (chars == 1 && name[0] == '.') || (chars == 2 && name[0] == '.' && name[1] == '.');
 }
 
+bool IsLogsName(const WCHAR* name, size_t chars) {
+  if (chars != 4) return false;
+  for (size_t i = 0; i < chars; ++i)
+    if (FoldAscii(name[i]) != FoldAscii(kLogs[i])) return false;
+  return true;
+}
+
 class TreeDeleter {
  public:
-  explicit TreeDeleter(const NtFileApi& api) : api_(api) {}
+  TreeDeleter(const NtFileApi& api, const char* volume_path) : api_(api), volume_path_(volume_path) {}
 
   // Starts at the base folder: its name as its volume gives it.
   bool Start(HANDLE base) {
@@ -79,8 +121,7 @@ class TreeDeleter {
     size_t prefix = length_;
     ScopedFile held;
     if (!Enter(name, chars)) return held;
-    held = OpenBelow(folder, name, chars, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE);
+    held = OpenBelow(folder, name, chars, kHoldAccess, kShareNoDelete, 0);
     Facts facts;
     if (held.Valid() && !(Judge(held.Get(), &facts) && (facts.attributes & (kFolder | kLink)) == kFolder &&
                           IsNamed(held.Get(), prefix)))
@@ -88,35 +129,25 @@ class TreeDeleter {
     return held;
   }
 
-  // Deletes the last name with everything below it.
-  bool DeleteTarget(HANDLE folder, const WCHAR* name, size_t chars, const char* base, bool reset_logs) {
+  // Deletes the last name with everything below it; with reset_logs, the
+  // access list of its "logs" folder is replaced right before what is in
+  // "logs" goes.
+  bool DeleteTarget(HANDLE folder, const WCHAR* name, size_t chars, bool reset_logs) {
     size_t prefix = length_;
     if (!Enter(name, chars)) return false;
-    ScopedFile target = OpenBelow(folder, name, chars, kDeleteAccess | FILE_LIST_DIRECTORY, kShareNoDelete);
+    reset_logs_ = reset_logs;
+    ScopedFile target = OpenBelow(folder, name, chars, kFolderAccess, kShareNoDelete, FILE_SYNCHRONOUS_IO_NONALERT);
     Facts facts;
     if (!target.Valid() || !Judge(target.Get(), &facts) || !IsNamed(target.Get(), prefix)) return false;
-    if (!reset_logs || (facts.attributes & (kFolder | kLink)) != kFolder)
-      return DeleteJudged(target.Get(), facts, false, true, 0);
-    // The product's installer locked its "logs" folder on 2000 and XP.
-    ScopedFile logs = OpenLogs(target.Get());
-    ScopedLocalMemory saved;
-    if (logs.Valid()) ReplaceFolderDacl(logs.Get(), base, kEveryone, GENERIC_ALL, &saved);
-    bool emptied = EmptyFolder(target.Get(), 1);
-    // A "logs" folder that the walk could not delete gets its list back: it
-    // must not stay open to everyone. Once deleted it is gone when the
-    // handle closes.
-    Facts now;
-    if (saved.Valid() && !(Judge(logs.Get(), &now) && now.delete_pending)) RestoreFolderDacl(logs.Get(), saved);
-    logs.Reset();
-    return emptied && Dispose(target.Get());
+    return DeleteJudged(folder, name, chars, target.Get(), facts, false, true, 0);
   }
 
  private:
-  static constexpr ACCESS_MASK kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
-  static constexpr ULONG kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-  // FILE_OPEN_REPARSE_POINT opens a link itself, never what it points at.
-  ScopedFile OpenBelow(HANDLE folder, const WCHAR* name, size_t chars, ACCESS_MASK access, ULONG share) {
+  // FILE_OPEN_REPARSE_POINT opens a link itself, never what it points at;
+  // backup intent lets the backup and restore privileges act where they are
+  // enabled.
+  ScopedFile OpenBelow(HANDLE folder, const WCHAR* name, size_t chars, ACCESS_MASK access, ULONG share,
+                       ULONG options) {
     UNICODE_STRING text;
     text.Length = static_cast<USHORT>(chars * sizeof(WCHAR));
     text.MaximumLength = text.Length;
@@ -131,7 +162,7 @@ class TreeDeleter {
     memset(&io, 0, sizeof io);
     HANDLE opened = INVALID_HANDLE_VALUE;
     NTSTATUS status = api_.open(&opened, access, &attributes, &io, share,
-                                FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT);
+                                options | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT);
     return ScopedFile(status == kStatusSuccess ? opened : INVALID_HANDLE_VALUE);
   }
 
@@ -147,6 +178,20 @@ class TreeDeleter {
     facts->links = standard.NumberOfLinks;
     facts->delete_pending = standard.DeletePending != 0;
     return true;
+  }
+
+  bool FileId(HANDLE file, LARGE_INTEGER* id) {
+    IO_STATUS_BLOCK io;
+    FILE_INTERNAL_INFORMATION info;
+    memset(&info, 0, sizeof info);
+    if (api_.query(file, &io, &info, sizeof info, FileInternalInformation) != kStatusSuccess) return false;
+    *id = info.IndexNumber;
+    return true;
+  }
+
+  bool SameFile(HANDLE a, HANDLE b) {
+    LARGE_INTEGER first, second;
+    return FileId(a, &first) && FileId(b, &second) && first.QuadPart == second.QuadPart;
   }
 
   // The name a handle's file has on its volume ("\dir\file"); false when it
@@ -193,25 +238,24 @@ class TreeDeleter {
     return true;
   }
 
-  ScopedFile OpenLogs(HANDLE target) {
-    size_t prefix = length_;
-    ScopedFile logs;
-    if (!Enter(kLogs, 4)) return logs;
-    logs = OpenBelow(target, kLogs, 4, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    Facts facts;
-    if (logs.Valid() && !(Judge(logs.Get(), &facts) && (facts.attributes & (kFolder | kLink)) == kFolder &&
-                          IsNamed(logs.Get(), prefix)))
-      logs.Reset();
-    length_ = prefix;
-    return logs;
-  }
-
-  bool Dispose(HANDLE file) {
+  NTSTATUS Dispose(HANDLE file) {
     IO_STATUS_BLOCK io;
     FILE_DISPOSITION_INFORMATION disposition;
     disposition.DoDeleteFile = TRUE;
-    return api_.set(file, &io, &disposition, sizeof disposition, FileDispositionInformation) == kStatusSuccess;
+    return api_.set(file, &io, &disposition, sizeof disposition, FileDispositionInformation);
+  }
+
+  // A folder emptied of everything but names that other programs still hold:
+  // those go when their handles close, so the deletion is tried again a
+  // little later, within the budget.
+  bool DisposeFolder(HANDLE folder) {
+    NTSTATUS status = Dispose(folder);
+    while (status == kStatusDirectoryNotEmpty && waited_ms_ < kPendingBudgetMs) {
+      Sleep(kPendingStepMs);
+      waited_ms_ += kPendingStepMs;
+      status = Dispose(folder);
+    }
+    return status == kStatusSuccess;
   }
 
   bool SetAttributes(HANDLE file, ULONG attributes) {
@@ -222,24 +266,33 @@ class TreeDeleter {
     return api_.set(file, &io, &basic, sizeof basic, FileBasicInformation) == kStatusSuccess;
   }
 
-  bool DeleteFileJudged(HANDLE file, const Facts& facts) {
-    // A file with another name elsewhere keeps its attributes: they belong
-    // to that name too. Its name here goes only as it is.
-    if (!(facts.attributes & FILE_ATTRIBUTE_READONLY) || facts.links != 1) return Dispose(file);
-    if (!SetAttributes(file, facts.attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
-    if (Dispose(file)) return true;
-    SetAttributes(file, facts.attributes);
+  // Deletes what `file` was opened on (folder\name): a read-only one gets
+  // the attribute cleared through a second handle on the same file, opened
+  // while the first one keeps it in place, and back when the deletion is
+  // refused. Windows refuses to delete a read-only folder as it does a file.
+  // A file with another name elsewhere keeps its attributes: they belong to
+  // that name too, so its name here goes only as it is.
+  bool DisposeJudged(HANDLE folder, const WCHAR* name, size_t chars, HANDLE file, const Facts& facts) {
+    bool is_folder = (facts.attributes & kFolder) != 0;
+    if (!(facts.attributes & FILE_ATTRIBUTE_READONLY) || (!is_folder && facts.links != 1))
+      return is_folder ? DisposeFolder(file) : Dispose(file) == kStatusSuccess;
+    ScopedFile attributes = OpenBelow(folder, name, chars, kAttributesAccess, kShareAll, 0);
+    if (!attributes.Valid() || !SameFile(attributes.Get(), file)) return false;
+    if (!SetAttributes(attributes.Get(), facts.attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+    if (is_folder ? DisposeFolder(file) : Dispose(file) == kStatusSuccess) return true;
+    SetAttributes(attributes.Get(), facts.attributes);
     return false;
   }
 
   // listed_link: the listing called it a link; can_list: opened to be listed.
-  bool DeleteJudged(HANDLE file, const Facts& facts, bool listed_link, bool can_list, int depth) {
-    if (facts.attributes & kLink) return Dispose(file);  // the link itself
+  bool DeleteJudged(HANDLE folder, const WCHAR* name, size_t chars, HANDLE file, const Facts& facts,
+                    bool listed_link, bool can_list, int depth) {
+    if (facts.attributes & kLink) return Dispose(file) == kStatusSuccess;  // the link itself
     // Listed as a link but not opened as one: the open followed it, or
     // another name took its place. Never deleted through.
     if (listed_link) return false;
-    if (facts.attributes & kFolder) return can_list && EmptyFolder(file, depth + 1) && Dispose(file);
-    return DeleteFileJudged(file, facts);
+    if ((facts.attributes & kFolder) && !(can_list && EmptyFolder(file, depth + 1))) return false;
+    return DisposeJudged(folder, name, chars, file, facts);
   }
 
   bool DeleteEntry(HANDLE folder, const WCHAR* name, size_t chars, ULONG listed, int depth) {
@@ -248,13 +301,57 @@ class TreeDeleter {
     if (!Enter(name, chars)) return false;
     bool listed_link = (listed & kLink) != 0;
     bool listed_folder = (listed & (kFolder | kLink)) == kFolder;
-    ScopedFile entry = OpenBelow(folder, name, chars, kDeleteAccess | (listed_folder ? FILE_LIST_DIRECTORY : 0),
-                                 kShareNoDelete);
-    Facts facts;
-    bool done = entry.Valid() && Judge(entry.Get(), &facts) && IsNamed(entry.Get(), prefix) &&
-                DeleteJudged(entry.Get(), facts, listed_link, listed_folder, depth);
+    bool done = false;
+    if (listed_folder && depth == 1 && reset_logs_ && IsLogsName(name, chars)) {
+      done = DeleteLogs(folder, name, chars, prefix, depth);
+    } else {
+      ScopedFile entry = OpenBelow(folder, name, chars, listed_folder ? kFolderAccess : kDeleteAccess,
+                                   kShareNoDelete, listed_folder ? FILE_SYNCHRONOUS_IO_NONALERT : 0);
+      Facts facts;
+      done = entry.Valid() && Judge(entry.Get(), &facts) && IsNamed(entry.Get(), prefix) &&
+             DeleteJudged(folder, name, chars, entry.Get(), facts, listed_link, listed_folder, depth);
+    }
     length_ = prefix;
     return done;
+  }
+
+  // The product's installer locked its "logs" folder on 2000 and XP. Its
+  // list opens to Everyone only while the walk holds it without any
+  // sharing, so nobody else can open it for reading, writing or deleting
+  // meanwhile: from right before its contents go until it is gone, or its
+  // list is back when it stays.
+  bool DeleteLogs(HANDLE folder, const WCHAR* name, size_t chars, size_t prefix, int depth) {
+    ScopedFile logs = OpenBelow(folder, name, chars, kLogsAccess, kShareNone, FILE_SYNCHRONOUS_IO_NONALERT);
+    ScopedFile reset;  // the reset's own handle, where the list refused the rest before it
+    HANDLE lists = logs.Get();
+    Facts facts;
+    if (!logs.Valid()) {
+      reset = OpenBelow(folder, name, chars, kResetAccess, kShareNone, 0);
+      if (!reset.Valid() || !IsPlainFolder(reset.Get(), prefix, &facts)) return false;
+      lists = reset.Get();
+    } else if (!IsPlainFolder(logs.Get(), prefix, &facts)) {
+      return false;
+    }
+    ScopedLocalMemory saved;
+    ResetFolderAcl(lists, volume_path_, kEveryone, GENERIC_ALL, &saved);
+    if (!logs.Valid()) {
+      // Opened now that its list lets it be; a handle somebody else got in
+      // between keeps it out, and the list goes back.
+      logs = OpenBelow(folder, name, chars, kLogsAccess, kShareNone, FILE_SYNCHRONOUS_IO_NONALERT);
+      if (!logs.Valid() || !SameFile(logs.Get(), reset.Get())) {
+        RestoreFolderDacl(lists, saved);
+        return false;
+      }
+    }
+    bool done = EmptyFolder(logs.Get(), depth + 1) && DisposeJudged(folder, name, chars, logs.Get(), facts);
+    // Once deleted, it is gone when the handle closes; a "logs" that stays
+    // must not stay open to everyone.
+    if (!done) RestoreFolderDacl(lists, saved);
+    return done;
+  }
+
+  bool IsPlainFolder(HANDLE file, size_t prefix, Facts* facts) {
+    return Judge(file, facts) && (facts->attributes & (kFolder | kLink)) == kFolder && IsNamed(file, prefix);
   }
 
   // Deletes everything in a folder, each name through its own handle; what
@@ -284,10 +381,30 @@ class TreeDeleter {
   }
 
   const NtFileApi& api_;
+  const char* volume_path_;
   WCHAR path_[kMaxPathChars + 1] = {};
   size_t length_ = 0;
   unsigned entries_ = 0;
+  DWORD waited_ms_ = 0;
+  bool reset_logs_ = false;
 };
+
+// The base in its long form: a folder named in 8.3 form ("C:\PROGRA~1", a
+// Program Files value written short) would otherwise give its own name
+// short and every name below it long (FAT's FileNameInformation). The base
+// is the system's own folder; where the call is missing or fails, it is
+// taken as it is. A long form that does not fit is refused.
+bool LongBase(const char* base, char* out, size_t size) {
+  GetLongPathNameAFn long_path =
+      BindProc<GetLongPathNameAFn>(GetModuleHandleA("kernel32.dll"), "GetLongPathNameA");
+  DWORD length = long_path != nullptr ? long_path(base, out, static_cast<DWORD>(size)) : 0;
+  if (length != 0 && length < size) return true;
+  if (length >= size) return false;
+  size_t chars = strlen(base);
+  if (chars >= size) return false;
+  memcpy(out, base, chars + 1);
+  return true;
+}
 
 }  // namespace
 
@@ -301,13 +418,18 @@ int DeleteTreeByHandles(const char* base, const char* relative, bool reset_logs)
   int count = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, relative, -1, names, kMaxPathChars + 1);
   if (count <= 1) return 0;
   size_t total = static_cast<size_t>(count) - 1;
+  char long_base[MAX_PATH];
+  if (!LongBase(base, long_base, sizeof long_base)) return 0;
 
+  // Every open below the base asks for backup intent: with these enabled,
+  // what lies in the product's folders is listed and deleted whatever its
+  // own list says (a subfolder of "logs" that inherited its deny).
+  ScopedBackupPrivileges privileges;
   // The base is the system's own folder; what its path leads to is taken as it is.
-  ScopedFile base_folder(CreateFileA(base, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  ScopedFile base_folder(CreateFileA(long_base, FILE_LIST_DIRECTORY, kShareNoDelete, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!base_folder.Valid()) return 0;
-  TreeDeleter deleter(api);
+  TreeDeleter deleter(api, long_base);
   if (!deleter.Start(base_folder.Get())) return 0;
 
   ScopedFile held[kMaxChain];
@@ -319,7 +441,7 @@ int DeleteTreeByHandles(const char* base, const char* relative, bool reset_logs)
     const WCHAR* name = names + start;
     size_t chars = end - start;
     if (chars == 0 || IsDotName(name, chars)) return 0;
-    if (end == total) return deleter.DeleteTarget(folder, name, chars, base, reset_logs) ? 1 : 0;
+    if (end == total) return deleter.DeleteTarget(folder, name, chars, reset_logs) ? 1 : 0;
     if (depth == kMaxChain) return 0;
     held[depth] = deleter.HoldFolder(folder, name, chars);
     if (!held[depth].Valid()) return 0;

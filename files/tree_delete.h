@@ -10,5 +10,6 @@
 // the folder (or file) to delete. A link or a file among the names before
 // the last stops the deletion; a link at or below the last name is removed as
 // a link. With reset_logs, the access list of the folder's "logs" folder is
-// replaced first and written back when that folder stays.
+// replaced right before its contents go, while the walk holds it without
+// sharing, and written back when that folder stays.
 int DeleteTreeByHandles(const char* base, const char* relative, bool reset_logs);

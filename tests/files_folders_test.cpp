@@ -84,18 +84,21 @@ TEST(ProductFolders, LogsAccessListIsResetOnlyOn2000AndXp) {
     sim::Windows windows;
     int generation;
     int result;
-  } rows[] = {{sim::Windows::Win2000, 3, 1}, {sim::Windows::WinXP, 4, 1}, {sim::Windows::Vista, 5, 0},
-              {sim::Windows::Win7, 6, 0}};
+    bool reset;
+  } rows[] = {{sim::Windows::Win2000, 3, 1, true}, {sim::Windows::WinXP, 4, 1, true}, {sim::Windows::Vista, 5, 1, false},
+              {sim::Windows::Win7, 6, 1, false}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.generation);
     sim::Reset(row.windows);
     AdvapiLoaded advapi;
     std::string folder = kPf + "\\ORVA\\GX_LT";
     PlantProduct(folder);
+    // The administrators' Full Control on the product folder lets "logs" go
+    // on every Windows (FILE_DELETE_CHILD), with or without the reset.
     sim::SetDenyDeleteAcl(folder + "\\logs");
     EXPECT_EQ(DeleteProductFolders(2, row.generation), row.result);
     EXPECT_EQ(sim::Exists(folder), row.result == 0);
-    EXPECT_EQ(sim::CountCalls("SetKernelObjectSecurity"), row.result == 1 ? 1u : 0u);
+    EXPECT_EQ(sim::CountCalls("SetKernelObjectSecurity"), row.reset ? 1u : 0u);
   }
 }
 
@@ -110,7 +113,9 @@ TEST(ProductFolders, ARefusedDeletionFailsTheStepButTheOtherCandidateGoes) {
     if (in_use) {
       sim::SetInUse(pf_folder + "\\logs\\filter.log");
     } else {
+      // Refused only where the folder above denies deleting its children too.
       sim::SetDenyDeleteAcl(pf_folder + "\\logs");
+      sim::SetDenyDeleteAcl(pf_folder);
     }
     EXPECT_EQ(DeleteProductFolders(0, 5), 0);
     EXPECT_TRUE(sim::Exists(pf_folder + "\\logs"));
@@ -128,6 +133,18 @@ TEST(ProductFolders, NoProgramFilesValueMeansNoProgramFilesFolder) {
   EXPECT_TRUE(sim::Exists("C:\\Corda Vale\\KOBR_SE\\ztxcfg.exe"));
 }
 
+// The reset through a handle on the folder, with the rights it needs.
+bool ResetThroughHandle(const std::string& folder, const char* volume_path, const char* account,
+                        ScopedLocalMemory* saved) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (NtOpenBelow(folder.substr(0, folder.rfind('\\')), folder.substr(folder.rfind('\\') + 1),
+                  READ_CONTROL | WRITE_DAC, 0, 0, &h) != 0)
+    return false;
+  bool done = ResetFolderAcl(h, volume_path, account, GENERIC_ALL, saved);
+  CloseHandle(h);
+  return done;
+}
+
 TEST(FolderAcl, ResetGivesExactlyTwoInheritableEntries) {
   sim::Reset(sim::Windows::WinXP);
   AdvapiLoaded advapi;
@@ -135,9 +152,18 @@ TEST(FolderAcl, ResetGivesExactlyTwoInheritableEntries) {
   sim::MkFile(logs + "\\a.log");
   sim::SetDenyDeleteAcl(logs);
   sim::SetDenyDeleteAcl(logs + "\\a.log");
-  ResetFolderAcl(logs.c_str(), "Everyone", GENERIC_ALL);
-  EXPECT_EQ(sim::FolderDacl(logs), kResetDacl);
-  EXPECT_NE(sim::FolderDacl(logs + "\\a.log"), kResetDacl) << "the contents keep their own lists";
+  std::vector<sim::AceEntry> before = sim::FolderDacl(logs);
+  {
+    ScopedLocalMemory saved;
+    EXPECT_TRUE(ResetThroughHandle(logs, kPf.c_str(), "Everyone", &saved));
+    EXPECT_EQ(sim::FolderDacl(logs), kResetDacl);
+    EXPECT_NE(sim::FolderDacl(logs + "\\a.log"), kResetDacl) << "the contents keep their own lists";
+    HANDLE h = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(NtOpenBelow(kPf + "\\ORVA\\GX_LT", "logs", WRITE_DAC, 0, 0, &h), 0);
+    RestoreFolderDacl(h, saved);
+    CloseHandle(h);
+    EXPECT_EQ(sim::FolderDacl(logs), before) << "the kept list goes back as it was";
+  }
   EXPECT_EQ(sim::LiveLocalBlocks(), 0u);
 
   // A list with no entries, or none at all, leaves nothing to size the new
@@ -147,7 +173,8 @@ TEST(FolderAcl, ResetGivesExactlyTwoInheritableEntries) {
     AdvapiLoaded again;
     sim::MkDir(logs);
     if (null_dacl) sim::SetNullDacl(logs); else sim::SetFolderDacl(logs, {});
-    ResetFolderAcl(logs.c_str(), "Everyone", GENERIC_ALL);
+    ScopedLocalMemory saved;
+    EXPECT_TRUE(ResetThroughHandle(logs, kPf.c_str(), "Everyone", &saved));
     EXPECT_EQ(sim::FolderDacl(logs), kResetDacl) << null_dacl;
   }
 }
@@ -156,20 +183,20 @@ TEST(FolderAcl, NothingChangesWhereTheResetCannotRun) {
   struct Row {
     const char* comment;
     std::function<void()> arrange;
-    const char* path;
+    const char* volume;
     const char* account;
   } rows[] = {
-      {"FAT32 volume", [] { sim::SetVolume('C', "FAT32"); }, nullptr, "Everyone"},
-      {"drive root", [] {}, "C:\\", "Everyone"},
-      {"advapi32 not loaded", [] { FreeLibrary(g_AdvapiModule); g_AdvapiModule = nullptr; }, nullptr, "Everyone"},
-      {"an entry point missing", [] { sim::RemoveExport("advapi32", "AddAccessAllowedAceEx"); }, nullptr, "Everyone"},
-      {"unknown account", [] {}, nullptr, "Nobody Here"},
-      {"descriptor unreadable", [] { sim::FailAlways("GetKernelObjectSecurity"); }, nullptr, "Everyone"},
-      {"ACL allocation fails", [] { sim::FailAlways("LocalAlloc"); }, nullptr, "Everyone"},
-      {"new ACL cannot be set up", [] { sim::FailAlways("InitializeAcl"); }, nullptr, "Everyone"},
-      {"second entry refused", [] { sim::FailCall("AddAccessAllowedAceEx", 2); }, nullptr, "Everyone"},
-      {"descriptor refuses the DACL", [] { sim::FailAlways("SetSecurityDescriptorDacl"); }, nullptr, "Everyone"},
-      {"write refused", [] { sim::FailAlways("SetKernelObjectSecurity"); }, nullptr, "Everyone"},
+      {"FAT32 volume", [] { sim::SetVolume('C', "FAT32"); }, "C:\\Program Files", "Everyone"},
+      {"a volume path shorter than a drive root", [] {}, "\\", "Everyone"},
+      {"advapi32 not loaded", [] { FreeLibrary(g_AdvapiModule); g_AdvapiModule = nullptr; }, "C:\\Program Files", "Everyone"},
+      {"an entry point missing", [] { sim::RemoveExport("advapi32", "AddAccessAllowedAceEx"); }, "C:\\Program Files", "Everyone"},
+      {"unknown account", [] {}, "C:\\Program Files", "Nobody Here"},
+      {"descriptor unreadable", [] { sim::FailAlways("GetKernelObjectSecurity"); }, "C:\\Program Files", "Everyone"},
+      {"ACL allocation fails", [] { sim::FailAlways("LocalAlloc"); }, "C:\\Program Files", "Everyone"},
+      {"new ACL cannot be set up", [] { sim::FailAlways("InitializeAcl"); }, "C:\\Program Files", "Everyone"},
+      {"second entry refused", [] { sim::FailCall("AddAccessAllowedAceEx", 2); }, "C:\\Program Files", "Everyone"},
+      {"descriptor refuses the DACL", [] { sim::FailAlways("SetSecurityDescriptorDacl"); }, "C:\\Program Files", "Everyone"},
+      {"write refused", [] { sim::FailAlways("SetKernelObjectSecurity"); }, "C:\\Program Files", "Everyone"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.comment);
@@ -180,11 +207,10 @@ TEST(FolderAcl, NothingChangesWhereTheResetCannotRun) {
     sim::SetDenyDeleteAcl(logs);
     std::vector<sim::AceEntry> before = sim::FolderDacl(logs);
     row.arrange();
-    std::string path = row.path ? row.path : logs;
-    std::vector<sim::AceEntry> path_before = sim::FolderDacl(path);
-    ResetFolderAcl(path.c_str(), row.account, GENERIC_ALL);
+    ScopedLocalMemory saved;
+    EXPECT_FALSE(ResetThroughHandle(logs, row.volume, row.account, &saved));
     EXPECT_EQ(sim::FolderDacl(logs), before);
-    EXPECT_EQ(sim::FolderDacl(path), path_before);
+    saved.Reset();
     EXPECT_EQ(sim::LiveLocalBlocks(), 0u);
   }
 }

@@ -280,15 +280,27 @@ TEST(LinkedLogs, ALinkSwappedInAfterTheCheckRedirectsNothing) {
   ResetByPath(logs);
   EXPECT_TRUE(sim::HasOwnDacl(kVictim)) << "by path, the change follows the swapped-in link";
 
+  // The walk resets "logs" through the handle it judged: the folder swapped
+  // away is the one changed, and nothing is written through the link.
   sim::Reset(sim::Windows::WinXP);
   AdvapiLoaded advapi;
-  sim::MkDir(logs);
+  sim::MkFile(logs + "\\filter.log");
+  sim::SetDenyDeleteAcl(logs);
   PlantVictims();
+  uint64_t checked = sim::NodeId(logs);
+  bool changed_checked = false;
   sim::OnCall("LookupAccountNameA", 1, swap);
-  ResetFolderAcl(logs.c_str(), "Everyone", GENERIC_ALL);
+  sim::ObserveCalls([&](const sim::Call& c) {
+    if (c.name != "SetKernelObjectSecurity" && sim::CountCalls("SetKernelObjectSecurity") == 1 && !changed_checked &&
+        !sim::PathOf(checked).empty())
+      changed_checked = sim::FolderDacl(sim::PathOf(checked)).size() == 2;
+  });
+  DeleteProductFolders(2, 4);
+  sim::ObserveCalls(nullptr);
   EXPECT_EQ(sim::CountCalls("SetKernelObjectSecurity"), 1u);
+  EXPECT_TRUE(changed_checked) << "the folder checked is the folder changed";
   EXPECT_FALSE(sim::HasOwnDacl(kVictim));
-  EXPECT_TRUE(sim::HasOwnDacl(logs + ".old")) << "the folder checked is the folder changed";
+  EXPECT_EQ(VictimsLost(), std::vector<std::string>());
   EXPECT_EQ(sim::OpenKernelHandles(), 0u);
 }
 

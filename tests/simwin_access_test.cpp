@@ -9,6 +9,7 @@
 #include <string>
 
 #include "simwin/machine_shell.h"
+#include "support.h"
 
 namespace {
 
@@ -36,24 +37,9 @@ struct Held {
   }
 };
 
-// Opens name below the folder at path, as the tool does.
 NTSTATUS OpenBelow(const std::string& folder, const std::string& name, ACCESS_MASK access, ULONG share,
                    ULONG options, Held* out) {
-  Held parent;
-  parent.h = CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (parent.h == INVALID_HANDLE_VALUE) return -1;
-  std::u16string wide(name.begin(), name.end());
-  UNICODE_STRING text;
-  text.Length = text.MaximumLength = static_cast<USHORT>(wide.size() * 2);
-  text.Buffer = wide.data();
-  OBJECT_ATTRIBUTES attributes = {};
-  attributes.Length = sizeof attributes;
-  attributes.RootDirectory = parent.h;
-  attributes.ObjectName = &text;
-  attributes.Attributes = OBJ_CASE_INSENSITIVE;
-  IO_STATUS_BLOCK io = {};
-  return NtOpenFile(&out->h, access, &attributes, &io, share, options | FILE_OPEN_REPARSE_POINT);
+  return NtOpenBelow(folder, name, access, share, options, &out->h);
 }
 
 NTSTATUS Dispose(HANDLE h) {

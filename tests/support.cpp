@@ -27,3 +27,23 @@ RunResult RunTool(const std::string& input) {
   r.out = sim::RunWithConsole(input, [&] { r.exit_code = RunCleanup(); });
   return r;
 }
+
+NTSTATUS NtOpenBelow(const std::string& folder, const std::string& name, ACCESS_MASK access, ULONG share,
+                     ULONG options, HANDLE* out) {
+  HANDLE parent = CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (parent == INVALID_HANDLE_VALUE) return -1;
+  std::u16string wide(name.begin(), name.end());  // ASCII names only
+  UNICODE_STRING text;
+  text.Length = text.MaximumLength = static_cast<USHORT>(wide.size() * 2);
+  text.Buffer = wide.data();
+  OBJECT_ATTRIBUTES attributes = {};
+  attributes.Length = sizeof attributes;
+  attributes.RootDirectory = parent;
+  attributes.ObjectName = &text;
+  attributes.Attributes = OBJ_CASE_INSENSITIVE;
+  IO_STATUS_BLOCK io = {};
+  NTSTATUS status = NtOpenFile(out, access, &attributes, &io, share, options | FILE_OPEN_REPARSE_POINT);
+  CloseHandle(parent);
+  return status;
+}

@@ -15,3 +15,9 @@ struct RunResult {
 };
 // Runs the whole tool with the given standard input.
 RunResult RunTool(const std::string& input);
+
+// Opens name (ASCII) below the folder at path with NtOpenFile, never following a
+// link in the name, as the tool opens what it deletes; *out receives the
+// handle (the caller closes it). Gives the status.
+NTSTATUS NtOpenBelow(const std::string& folder, const std::string& name, ACCESS_MASK access, ULONG share,
+                     ULONG options, HANDLE* out);
