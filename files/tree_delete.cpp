@@ -316,33 +316,42 @@ class TreeDeleter {
   }
 
   // The product's installer locked its "logs" folder on 2000 and XP. Its
-  // list opens to Everyone only while the walk holds it without any
-  // sharing, so nobody else can open it for reading, writing or deleting
-  // meanwhile: from right before its contents go until it is gone, or its
-  // list is back when it stays.
+  // list opens to Everyone only while the walk holds it: from right before
+  // its contents go until it is gone, or its list is back when it stays.
+  // Where "logs" opens at once with everything the walk needs (the backup
+  // and restore privileges, or a list that allows it), one handle that
+  // shares nothing does it all, so nobody else can open it for reading,
+  // writing or deleting meanwhile. Where its list refuses that before the
+  // reset, the reset's own handle holds it with DELETE (which the product
+  // folder grants) sharing reading alone, so that the listing can follow.
   bool DeleteLogs(HANDLE folder, const WCHAR* name, size_t chars, size_t prefix, int depth) {
     ScopedFile logs = OpenBelow(folder, name, chars, kLogsAccess, kShareNone, FILE_SYNCHRONOUS_IO_NONALERT);
-    ScopedFile reset;  // the reset's own handle, where the list refused the rest before it
-    HANDLE lists = logs.Get();
+    ScopedFile holder;
     Facts facts;
+    HANDLE lists = logs.Get();
     if (!logs.Valid()) {
-      reset = OpenBelow(folder, name, chars, kResetAccess, kShareNone, 0);
-      if (!reset.Valid() || !IsPlainFolder(reset.Get(), prefix, &facts)) return false;
-      lists = reset.Get();
-    } else if (!IsPlainFolder(logs.Get(), prefix, &facts)) {
-      return false;
+      bool holds = true;
+      holder = OpenBelow(folder, name, chars, kResetAccess | DELETE, FILE_SHARE_READ, 0);
+      if (!holder.Valid()) {
+        holds = false;
+        holder = OpenBelow(folder, name, chars, kResetAccess, kShareNone, 0);
+      }
+      if (!holder.Valid() || !IsPlainFolder(holder.Get(), prefix, &facts)) return false;
+      lists = holder.Get();
+      ScopedLocalMemory saved;
+      ResetFolderAcl(lists, volume_path_, kEveryone, GENERIC_ALL, &saved);
+      // Opened now that its list lets it be: it must be the folder held.
+      ScopedFile lister = OpenBelow(folder, name, chars, holds ? kFolderAccess & ~DELETE : kFolderAccess,
+                                    holds ? FILE_SHARE_READ | FILE_SHARE_DELETE : kShareNone,
+                                    FILE_SYNCHRONOUS_IO_NONALERT);
+      bool done = lister.Valid() && SameFile(lister.Get(), holder.Get()) && EmptyFolder(lister.Get(), depth + 1) &&
+                  DisposeJudged(folder, name, chars, holds ? holder.Get() : lister.Get(), facts);
+      if (!done) RestoreFolderDacl(lists, saved);
+      return done;
     }
+    if (!IsPlainFolder(logs.Get(), prefix, &facts)) return false;
     ScopedLocalMemory saved;
     ResetFolderAcl(lists, volume_path_, kEveryone, GENERIC_ALL, &saved);
-    if (!logs.Valid()) {
-      // Opened now that its list lets it be; a handle somebody else got in
-      // between keeps it out, and the list goes back.
-      logs = OpenBelow(folder, name, chars, kLogsAccess, kShareNone, FILE_SYNCHRONOUS_IO_NONALERT);
-      if (!logs.Valid() || !SameFile(logs.Get(), reset.Get())) {
-        RestoreFolderDacl(lists, saved);
-        return false;
-      }
-    }
     bool done = EmptyFolder(logs.Get(), depth + 1) && DisposeJudged(folder, name, chars, logs.Get(), facts);
     // Once deleted, it is gone when the handle closes; a "logs" that stays
     // must not stay open to everyone.

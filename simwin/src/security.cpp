@@ -731,8 +731,11 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES sta
   };
   std::vector<Change> changes;
   bool all = true;
+  // The records run on past the declared one-element array.
+  const LUID_AND_ATTRIBUTES* list = state->Privileges;
+  LUID_AND_ATTRIBUTES* out = previous != nullptr ? previous->Privileges : nullptr;
   for (DWORD i = 0; i < state->PrivilegeCount; ++i) {
-    const LUID_AND_ATTRIBUTES& p = state->Privileges[i];
+    const LUID_AND_ATTRIBUTES& p = list[i];
     bool* on = p.Luid.HighPart != 0 ? nullptr
                : p.Luid.LowPart == kSeBackupLuid && t.holds_backup ? &t.backup_on
                : p.Luid.LowPart == kSeRestoreLuid && t.holds_restore ? &t.restore_on
@@ -750,9 +753,9 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES sta
     if (length < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
     previous->PrivilegeCount = static_cast<DWORD>(changes.size());
     for (size_t i = 0; i < changes.size(); ++i) {
-      previous->Privileges[i].Luid.LowPart = changes[i].luid;
-      previous->Privileges[i].Luid.HighPart = 0;
-      previous->Privileges[i].Attributes = changes[i].enable ? 0 : SE_PRIVILEGE_ENABLED;
+      out[i].Luid.LowPart = changes[i].luid;
+      out[i].Luid.HighPart = 0;
+      out[i].Attributes = changes[i].enable ? 0 : SE_PRIVILEGE_ENABLED;
     }
   }
   for (const Change& c : changes) *c.on = c.enable;
