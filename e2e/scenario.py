@@ -94,7 +94,7 @@ MACROS = {
     "@dots": ".....",
 }
 
-PLANT_KINDS = {"key", "value", "dir", "file", "readonly", "open", "deny-delete", "program", "link"}
+PLANT_KINDS = {"key", "value", "dir", "file", "readonly", "readonly-dir", "open", "deny-delete", "program", "link"}
 PROGRAM_KINDS = {"maker", "other", "fallback"}
 CHECK_KINDS = {"key", "value", "path", "process"}
 

@@ -594,6 +594,10 @@ def run_scenario(s, setting, build, build64, results, work, attempt=1):
         for kind, fields in s.plants:
             if kind == "dir":
                 plant_dir(prefix, fields[0])
+            elif kind == "readonly-dir":
+                # Wine keeps no read-only attribute on a folder
+                # (dlls/ntdll/unix/file.c ignores it), so a plain one stands in.
+                plant_dir(prefix, fields[0])
             elif kind in ("file", "open"):
                 plant_file(prefix, fields[0])
             elif kind == "readonly":

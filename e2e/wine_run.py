@@ -149,7 +149,7 @@ def run_scenario(s, build, results, show):
         plan = os.path.join(prefix, "drive_c", "plan.txt")
         with open(plan, "w", encoding="cp932") as f:
             for kind, fields in s.plants:
-                if kind in ("key", "value", "dir", "file", "readonly", "deny-delete"):
+                if kind in ("key", "value", "dir", "file", "readonly", "readonly-dir", "deny-delete"):
                     f.write(plan_line(kind, fields))
                 elif kind == "open":
                     f.write(plan_line("file", fields))

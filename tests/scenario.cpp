@@ -382,6 +382,9 @@ ScenarioResult RunScenarioOnHost(const Scenario& s) {
     else if (p.kind == "deny-delete") {
       sim::MkDir(a);
       sim::SetDenyDeleteAcl(a);
+    } else if (p.kind == "readonly-dir") {
+      sim::MkDir(a);
+      sim::SetAttributes(a, FILE_ATTRIBUTE_READONLY);
     } else if (p.kind == "readonly") {
       sim::MkFile(a);
       sim::SetAttributes(a, FILE_ATTRIBUTE_READONLY);

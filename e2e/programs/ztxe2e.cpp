@@ -3,6 +3,7 @@
 //   key PATH | value PATH|NAME[|TEXT] | dir PATH | file PATH | process PATH
 //   readonly PATH (a file with the read-only attribute)
 //   deny-delete PATH (a folder whose access list denies Everyone deletion)
+//   readonly-dir PATH (a folder with the read-only attribute)
 // PATH of keys starts with HKLM\ or HKCU\. "hold PATH [READY]" keeps a file
 // open without sharing until the program is ended; once it holds the file it
 // makes the file READY.
@@ -94,8 +95,10 @@ int Plant(char** parts, int n, const char* kind) {
     RegCloseKey(key);
     return r == 0 ? 0 : 1;
   }
-  if (strcmp(kind, "dir") == 0) {
+  if (strcmp(kind, "dir") == 0 || strcmp(kind, "readonly-dir") == 0) {
     MakeDirs(parts[0]);
+    // Wine takes the attribute and ignores it on a folder; Windows keeps it.
+    if (strcmp(kind, "readonly-dir") == 0 && !SetFileAttributesA(parts[0], FILE_ATTRIBUTE_READONLY)) return 1;
     return 0;
   }
   if (strcmp(kind, "deny-delete") == 0) {
