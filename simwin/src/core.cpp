@@ -151,7 +151,7 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
     adv = {"AddAccessAllowedAceEx", "GetAclInformation", "GetFileSecurityA",
            "GetSecurityDescriptorDacl", "InitializeAcl", "InitializeSecurityDescriptor",
            "LookupAccountNameA", "SetSecurityDescriptorDacl", "SetFileSecurityA", "GetKernelObjectSecurity",
-           "SetKernelObjectSecurity"};
+           "SetKernelObjectSecurity", "RegOpenKeyExW", "RegEnumKeyExW"};
   // AddAccessAllowedAceEx arrived with Windows 2000.
   if (!nine_x && v.major < 5) adv.erase("AddAccessAllowedAceEx");
   SetExports("ADVAPI32", adv);
