@@ -28,8 +28,11 @@ int DeleteRegValue(HKEY root, const char* subkey, const char* value_name);
 // Deletes the key with everything below it; true when the key itself went.
 // Every level is opened relative to its parent and never through a link; a
 // link in the tree is removed as a link; each key goes through the handle
-// it was opened with.
+// it was opened with. On the NT family every name is listed and opened in
+// Unicode as the registry keeps it; at most 65,536 names are listed.
 int DeleteRegKeyTree(HKEY root, const char* subkey);
 // Deletes every direct subkey of the key in the 64-bit view, a link as a
-// link, each through its own handle of that view; true when none is left.
+// link, each through its own handle of that view, listed and opened in
+// Unicode; steps past a subkey that stays; true when none is left. At most
+// 65,536 names are listed.
 int PurgeRegSubkeys64(HKEY root, const char* subkey);

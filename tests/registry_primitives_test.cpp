@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "common/owners.h"
 #include "regops/primitives.h"
 #include "support.h"
 
@@ -17,7 +18,7 @@ std::string AccessOfOpen(const std::function<void()>& call, const char* level = 
   sim::ClearCalls();
   call();
   for (const sim::Call& c : sim::Calls())
-    if (c.name == "RegOpenKeyExA" && (level == nullptr || c.args.find(",\"" + std::string(level) + "\",") != std::string::npos))
+    if (c.name.compare(0, 12, "RegOpenKeyEx") == 0 && (level == nullptr || c.args.find(",\"" + std::string(level) + "\",") != std::string::npos))
       return c.args.substr(c.args.rfind(',') + 1);
   return "";
 }
@@ -142,11 +143,11 @@ TEST(DeleteRegKeyTree, RemovesTreesOfAnyDepth) {
   for (const sim::Call& c : sim::Calls()) {
     EXPECT_NE(c.name, "SHDeleteKeyA");
     EXPECT_NE(c.name, "RegDeleteKeyA");
-    if (c.name == "RegOpenKeyExA") {
+    if (c.name == "RegOpenKeyExW") {
       EXPECT_EQ(c.args.find('\\'), std::string::npos) << c.args;
     }
   }
-  EXPECT_EQ(sim::CountCalls("NtDeleteKey"), sim::CountCalls("RegOpenKeyExA") - 2);
+  EXPECT_EQ(sim::CountCalls("NtDeleteKey"), sim::CountCalls("RegOpenKeyExW") - 2);
 }
 
 TEST(DeleteRegKeyTree, EdgesOfTheTree) {
@@ -169,7 +170,7 @@ TEST(DeleteRegKeyTree, EdgesOfTheTree) {
   // 932), go; a key more than 32 levels below the top stays with its
   // ancestors.
   std::string wide;
-  for (int i = 0; i < 255; ++i) wide += "\x82\xa0";
+  for (int i = 0; i < 255; ++i) wide += "\u3042";
   sim::RegCreate(kHklmKey + "\\" + std::string(255, 'n') + "\\" + wide);
   EXPECT_EQ(DeleteRegKeyTree(HKEY_LOCAL_MACHINE, kKey), 1);
   EXPECT_FALSE(sim::RegExists(kHklmKey));
@@ -237,11 +238,61 @@ TEST(PurgeRegSubkeys64, EndsAndReportsFailureWhenASubkeyStays) {
   EXPECT_EQ(sim::RegSubkeys(vendor), std::vector<std::string>{"A"});
   EXPECT_LE(sim::CountCalls("RegDeleteKeyA"), 3u);
 
-  // A name too long for the 255 characters offered ends the purge as a failure.
+  // The longest name a key can have (255 characters, 510 bytes in code page
+  // 932) neither ends the purge nor stays.
   sim::Reset(sim::Windows::Win7, true);
-  sim::RegCreate(vendor + "\\" + std::string(255, 'L'));
-  EXPECT_EQ(PurgeRegSubkeys64(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varlume"), 0);
+  std::string longest;
+  for (int i = 0; i < 255; ++i) longest += "\u3042";
+  for (const std::string& k : {longest, std::string("\u3044"), std::string("\u3046")})
+    sim::RegCreate(vendor + "\\" + k);
+  EXPECT_EQ(PurgeRegSubkeys64(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varlume"), 1);
+  EXPECT_TRUE(sim::RegSubkeys(vendor).empty());
   EXPECT_EQ(sim::RegOpenHandles(), 0u);
+}
+
+// A user who adds a subkey for every one the tool deletes (100,000 of them)
+// cannot keep either walk going: it stops after 65,536 names and fails.
+TEST(RegistryWalks, AFloodingUserCannotKeepAWalkGoing) {
+  for (bool purge : {false, true}) {
+    SCOPED_TRACE(purge ? "64-bit purge" : "tree deletion");
+    sim::Reset(sim::Windows::Win7, true);
+    const std::string top = purge ? "HKLM\\SOFTWARE\\Varlume" : "HKLM\\SOFTWARE\\Wow6432Node\\Varlume\\ZTX";
+    sim::RegCreate(top + "\\k0");
+    int added = 0;
+    sim::ObserveCalls([&](const sim::Call& c) {
+      if (c.name == "NtDeleteKey" && added < 100000) sim::RegCreate(top + "\\k" + std::to_string(++added));
+    });
+    RegDeleteDepth = 0;
+    EXPECT_EQ(purge ? PurgeRegSubkeys64(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varlume")
+                    : DeleteRegKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varlume\\ZTX"),
+              0);
+    sim::ObserveCalls(nullptr);
+    EXPECT_LE(sim::CountCalls("NtDeleteKey"), 65536u);
+    EXPECT_EQ(sim::RegOpenHandles(), 0u);
+  }
+}
+
+// Where older Windows refuse an open: the WOW64 flags on Windows 2000, and
+// any ulOptions on 98 and Me.
+TEST(SimulatedRegistry, RefusesWhatOlderWindowsRefuse) {
+  const struct {
+    sim::Windows kind;
+    DWORD options;
+    REGSAM access;
+    LSTATUS want;
+  } rows[] = {
+      {sim::Windows::Win2000, 0, KEY_READ | KEY_WOW64_64KEY, ERROR_ACCESS_DENIED},
+      {sim::Windows::Win2000, 0, KEY_READ | KEY_WOW64_32KEY, ERROR_ACCESS_DENIED},
+      {sim::Windows::WinXP, 0, KEY_READ | KEY_WOW64_64KEY, ERROR_SUCCESS},
+      {sim::Windows::Win98, REG_OPTION_OPEN_LINK, KEY_READ, ERROR_INVALID_PARAMETER},
+      {sim::Windows::WinMe, REG_OPTION_OPEN_LINK, KEY_READ, ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& row : rows) {
+    sim::Reset(row.kind);
+    ScopedRegKey key;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", row.options, row.access, key.Receive()), row.want)
+        << static_cast<int>(row.kind) << " " << row.options << " " << row.access;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "install_fixture.h"
 #include "registry/product_registry.h"
 #include "support.h"
 
@@ -92,6 +93,22 @@ TEST(ProductRegistry, DeepTreeGoesWholeAndAFailedPartDoesNotStopTheOthers) {
   EXPECT_FALSE(sim::RegExists(kSw + "\\Varlume\\ZTX"));
   EXPECT_FALSE(sim::RegValueExists(kRun, "ztxcfg"));
   EXPECT_TRUE(sim::RegExists(kSw + "\\Varlume\\Sibling"));
+}
+
+// The depth limit at its edge: a tree 32 levels below the product key goes
+// whole; one level deeper, the deepest key stays with its ancestors and the
+// step gives its failure line.
+TEST(ProductRegistry, TreeAtTheDepthLimitGoesAndOneLevelDeeperStays) {
+  for (int levels : {32, 33}) {
+    SCOPED_TRACE(levels);
+    install::Installation inst(sim::Windows::WinXP, false, 0);
+    std::string deep = kSw + "\\Varlume\\ZTX";
+    for (int level = 0; level < levels; ++level) deep += "\\d";
+    sim::RegCreate(deep);
+    std::string out = RunTool("y\n").out;
+    EXPECT_NE(out.find(install::text::Registry(levels == 32)), std::string::npos);
+    EXPECT_EQ(sim::RegExists(deep), levels == 33);
+  }
 }
 
 TEST(ProductRegistry, SixtyFourBitViewPurgesTheVendorKeys) {

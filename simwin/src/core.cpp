@@ -153,7 +153,8 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
     adv = {"AddAccessAllowedAceEx", "GetAclInformation", "GetFileSecurityA",
            "GetSecurityDescriptorDacl", "InitializeAcl", "InitializeSecurityDescriptor",
            "LookupAccountNameA", "SetSecurityDescriptorDacl", "SetFileSecurityA", "GetKernelObjectSecurity",
-           "SetKernelObjectSecurity", "OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges"};
+           "SetKernelObjectSecurity", "OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges",
+           "RegOpenKeyExW", "RegEnumKeyExW"};
   // AddAccessAllowedAceEx arrived with Windows 2000.
   if (!nine_x && v.major < 5) adv.erase("AddAccessAllowedAceEx");
   SetExports("ADVAPI32", adv);

@@ -18,6 +18,8 @@ FARPROC ProcByName(const std::string& name) {
       {"CreateToolhelp32Snapshot", P(&CreateToolhelp32Snapshot)},
       {"GetFileInformationByHandle", P(&GetFileInformationByHandle)},
       {"NtDeleteKey", P(&NtDeleteKey)},
+      {"RegOpenKeyExW", P(&RegOpenKeyExW)},
+      {"RegEnumKeyExW", P(&RegEnumKeyExW)},
       {"NtOpenFile", P(&NtOpenFile)},
       {"NtQueryDirectoryFile", P(&NtQueryDirectoryFile)},
       {"NtQueryInformationFile", P(&NtQueryInformationFile)},

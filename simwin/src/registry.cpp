@@ -1,5 +1,11 @@
 // Simulated registry: one tree per root, the 32-bit view of HKLM\SOFTWARE on
 // 64-bit Windows stored under SOFTWARE\Wow6432Node as Windows stores it.
+// Names are Unicode, kept in UTF-8 as the file system keeps them: the "A"
+// calls convert a name in through the machine's ANSI code page and out with
+// Windows' best fit (codepage.cpp), so a key named "X\u00a5Y" is listed by
+// RegEnumKeyExA as "X\\Y" on a Japanese machine, and a name given to an "A"
+// call is converted whole before its backslashes part it. The "W" calls take
+// and give the names as they are.
 #include "state.h"
 
 namespace sim {
@@ -258,11 +264,11 @@ void RegLink(const std::string& path, const std::string& target) {
   RegNode* node = CreatePath(path);
   node->link_target = target;
   // Windows keeps the target as "\\REGISTRY\\MACHINE\\..." in UTF-16.
-  std::string text = "\\REGISTRY\\MACHINE" + target.substr(target.find('\\'));
+  std::u16string text = Utf8ToUtf16("\\REGISTRY\\MACHINE" + target.substr(target.find('\\')));
   std::vector<uint8_t> data;
-  for (char c : text) {
-    data.push_back(static_cast<uint8_t>(c));
-    data.push_back(0);
+  for (char16_t c : text) {
+    data.push_back(static_cast<uint8_t>(c & 0xFF));
+    data.push_back(static_cast<uint8_t>(c >> 8));
   }
   RegValue v;
   v.name = "SymbolicLinkValue";
@@ -309,14 +315,36 @@ static std::string KeyName(HKEY key) {
 
 static RegNode* SimRegNodeOf(HKEY key, REGSAM need, LSTATUS* status);
 
-LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM access, PHKEY result) {
-  DWORD err = ERROR_ACCESS_DENIED;
-  if (Enter("RegOpenKeyExA", err, "%s,%s,%u,0x%x", KeyName(root).c_str(), Str(subkey).c_str(),
-            options, access))
-    return static_cast<LSTATUS>(err);
+static std::string Utf8OfWide(LPCWSTR text) {
+  if (text == nullptr) return "";
+  size_t chars = 0;
+  while (text[chars] != 0) ++chars;
+  return Utf16ToUtf8(text, chars);
+}
+
+// What older Windows refuse in an open. KEY_WOW64_64KEY and KEY_WOW64_32KEY
+// came with XP ("Windows 2000: This flag is not supported", Microsoft's
+// Registry Key Security and Access Rights); Windows 2000 and NT 4.0 refuse
+// them with ERROR_ACCESS_DENIED (Wine's
+// dlls/advapi32/tests/registry.c, test_reg_open_key: "Software" opened with
+// KEY_READ|KEY_WOW64_32KEY and KEY_READ|KEY_WOW64_64KEY, ok(ret ==
+// ERROR_SUCCESS || broken(ret == ERROR_ACCESS_DENIED /* NT4, win2k */))).
+// Windows 98 and Me: the SDK documentation of their time gives ulOptions of
+// RegOpenKeyEx as "reserved; must be zero", and no source tells what they
+// do with anything else, so it is refused.
+static LSTATUS RefusedOpen(DWORD options, REGSAM access) {
+  const sim::VersionState& v = S().version;
+  if (v.platform != VER_PLATFORM_WIN32_NT) return options != 0 ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+  bool before_xp = v.major < 5 || (v.major == 5 && v.minor == 0);
+  if (before_xp && (access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY))) return ERROR_ACCESS_DENIED;
+  return ERROR_SUCCESS;
+}
+
+static LSTATUS OpenByName(HKEY root, const std::string& subkey, DWORD options, REGSAM access, PHKEY result) {
   KeyRef ref;
   if (!RefOf(root, &ref)) return ERROR_INVALID_HANDLE;
-  std::vector<std::string> parts = SplitPath(subkey != nullptr ? subkey : "");
+  if (LSTATUS refused = RefusedOpen(options, access)) return refused;
+  std::vector<std::string> parts = SplitPath(subkey);
   Route route = RouteOf(ref, parts, access);
   // Windows 9x has no links and no REG_OPTION_OPEN_LINK.
   bool open_link = (options & REG_OPTION_OPEN_LINK) && S().version.platform == VER_PLATFORM_WIN32_NT;
@@ -336,6 +364,23 @@ LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM access, PH
   S().open_keys[h] = ok_key;
   *result = reinterpret_cast<HKEY>(h);
   return ERROR_SUCCESS;
+}
+
+LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM access, PHKEY result) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("RegOpenKeyExA", err, "%s,%s,%u,0x%x", KeyName(root).c_str(), Str(subkey).c_str(),
+            options, access))
+    return static_cast<LSTATUS>(err);
+  return OpenByName(root, AnsiToUtf8(subkey), options, access, result);
+}
+
+LSTATUS RegOpenKeyExW(HKEY root, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  std::string name = Utf8OfWide(subkey);
+  if (Enter("RegOpenKeyExW", err, "%s,%s,%u,0x%x", KeyName(root).c_str(),
+            subkey == nullptr ? "(null)" : ("\"" + name + "\"").c_str(), options, access))
+    return static_cast<LSTATUS>(err);
+  return OpenByName(root, name, options, access, result);
 }
 
 LSTATUS RegCloseKey(HKEY key) {
@@ -358,7 +403,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, 
   LSTATUS status = ERROR_SUCCESS;
   RegNode* node = SimRegNodeOf(key, KEY_QUERY_VALUE, &status);
   if (node == nullptr) return status;
-  auto it = node->values.find(Upper(name ? name : ""));
+  auto it = node->values.find(Upper(AnsiToUtf8(name)));
   if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
   const sim::detail::RegValue& v = it->second;
   if (type != nullptr) *type = v.type;
@@ -402,18 +447,28 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR name) {
   LSTATUS status = ERROR_SUCCESS;
   RegNode* node = SimRegNodeOf(key, KEY_SET_VALUE, &status);
   if (node == nullptr) return status;
-  if (node->values.erase(Upper(name ? name : "")) == 0) return ERROR_FILE_NOT_FOUND;
+  if (node->values.erase(Upper(AnsiToUtf8(name))) == 0) return ERROR_FILE_NOT_FOUND;
   return ERROR_SUCCESS;
 }
 
-static LSTATUS EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD name_size) {
+// The name of the subkey at index, in UTF-8.
+static LSTATUS EnumKey(HKEY key, DWORD index, std::string* name) {
   LSTATUS status = ERROR_SUCCESS;
   RegNode* node = SimRegNodeOf(key, KEY_ENUMERATE_SUB_KEYS, &status);
   if (node == nullptr) return status;
   if (index >= node->subkeys.size()) return ERROR_NO_MORE_ITEMS;
   auto it = node->subkeys.begin();
   std::advance(it, index);
-  const std::string& n = it->second->name;
+  *name = it->second->name;
+  return ERROR_SUCCESS;
+}
+
+// The name in the ANSI code page, sizes in bytes.
+static LSTATUS EnumKeyAnsi(HKEY key, DWORD index, LPSTR name, LPDWORD name_size) {
+  std::string utf8;
+  LSTATUS status = EnumKey(key, index, &utf8);
+  if (status != ERROR_SUCCESS) return status;
+  std::string n = Utf8ToAnsi(utf8);
   if (n.size() + 1 > *name_size) return ERROR_MORE_DATA;
   memcpy(name, n.c_str(), n.size() + 1);
   *name_size = static_cast<DWORD>(n.size());
@@ -430,7 +485,27 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDW
   (void)class_name;
   (void)class_size;
   (void)last_write;
-  return EnumKey(key, index, name, name_size);
+  return EnumKeyAnsi(key, index, name, name_size);
+}
+
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD name_size, LPDWORD reserved,
+                      LPWSTR class_name, LPDWORD class_size, PFILETIME last_write) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("RegEnumKeyExW", err, "%s,%u,size=%u", KeyName(key).c_str(), index, name_size ? *name_size : 0))
+    return static_cast<LSTATUS>(err);
+  (void)reserved;
+  (void)class_name;
+  (void)class_size;
+  (void)last_write;
+  std::string utf8;
+  LSTATUS status = EnumKey(key, index, &utf8);
+  if (status != ERROR_SUCCESS) return status;
+  // Sizes in characters, the terminator counted in what is offered.
+  std::u16string n = Utf8ToUtf16(utf8);
+  if (n.size() + 1 > *name_size) return ERROR_MORE_DATA;
+  memcpy(name, n.c_str(), sizeof(WCHAR) * (n.size() + 1));
+  *name_size = static_cast<DWORD>(n.size());
+  return ERROR_SUCCESS;
 }
 
 LSTATUS SHEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size) {
@@ -438,7 +513,7 @@ LSTATUS SHEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size) {
   if (Enter("SHEnumKeyExA", err, "%s,%u,size=%u", KeyName(key).c_str(), index,
             name_size ? *name_size : 0))
     return static_cast<LSTATUS>(err);
-  return EnumKey(key, index, name, name_size);
+  return EnumKeyAnsi(key, index, name, name_size);
 }
 
 // The parent of the named subkey, found as RegOpenKeyExA without a view
@@ -450,7 +525,7 @@ static RegNode* ParentOf(HKEY key, LPCSTR subkey, std::string* leaf, LSTATUS* st
     *status = ERROR_INVALID_HANDLE;
     return nullptr;
   }
-  std::vector<std::string> parts = SplitPath(subkey ? subkey : "");
+  std::vector<std::string> parts = SplitPath(AnsiToUtf8(subkey));
   if (parts.empty()) {
     *status = ERROR_INVALID_PARAMETER;
     return nullptr;

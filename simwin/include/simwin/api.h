@@ -367,6 +367,10 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR name);
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
                       LPSTR class_name, LPDWORD class_size, PFILETIME last_write);
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subkey);
+// The Unicode calls of the NT family (looked up by name).
+LSTATUS RegOpenKeyExW(HKEY root, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result);
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD name_size, LPDWORD reserved,
+                      LPWSTR class_name, LPDWORD class_size, PFILETIME last_write);
 // NTDLL (looked up by name): deletes the key a handle was opened on, also a
 // link opened with REG_OPTION_OPEN_LINK. Gives an NTSTATUS, 0 on success.
 LONG NtDeleteKey(HANDLE key);
