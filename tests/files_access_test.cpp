@@ -25,14 +25,6 @@ const std::vector<sim::AceEntry> kResetDacl = {
     {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE, GENERIC_ALL, "S-1-1-0"},
     {ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, GENERIC_ALL, "S-1-1-0"}};
 
-struct AdvapiLoaded {
-  AdvapiLoaded() { g_AdvapiModule = LoadLibraryA("advapi32.dll"); }
-  ~AdvapiLoaded() {
-    if (g_AdvapiModule) FreeLibrary(g_AdvapiModule);
-    g_AdvapiModule = nullptr;
-  }
-};
-
 // The product's service made "logs" deny Everyone everything, and wrote its
 // files (and, with old_logs, a folder of old ones) there afterwards: each
 // carries a copy of that deny.

@@ -18,15 +18,6 @@ const std::vector<sim::AceEntry> kResetDacl = {
     {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE, GENERIC_ALL, "S-1-1-0"},
     {ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, GENERIC_ALL, "S-1-1-0"}};
 
-// The driver's advapi32 handle, for the span of one test.
-struct AdvapiLoaded {
-  AdvapiLoaded() { g_AdvapiModule = LoadLibraryA("advapi32.dll"); }
-  ~AdvapiLoaded() {
-    if (g_AdvapiModule) FreeLibrary(g_AdvapiModule);
-    g_AdvapiModule = nullptr;
-  }
-};
-
 void PlantProduct(const std::string& folder) {
   sim::MkFile(folder + "\\ztxcfg.exe");
   sim::MkFile(folder + "\\logs\\filter.log");

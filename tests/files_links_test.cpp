@@ -9,6 +9,7 @@
 #include "files/folders.h"
 #include "probes/probes.h"
 #include "simwin/machine_shell.h"
+#include "support.h"
 
 namespace {
 
@@ -21,14 +22,6 @@ const std::string kUninstall = std::string("HKLM\\") + kUninstallKey;
 // What the links point at: nothing of the product's.
 const std::string kVictim = "C:\\WINDOWS\\Victim";
 const std::string kVictimFile = "C:\\WINDOWS\\victim.ini";
-
-struct AdvapiLoaded {
-  AdvapiLoaded() { g_AdvapiModule = LoadLibraryA("advapi32.dll"); }
-  ~AdvapiLoaded() {
-    if (g_AdvapiModule) FreeLibrary(g_AdvapiModule);
-    g_AdvapiModule = nullptr;
-  }
-};
 
 void PlantVictims() {
   sim::MkFile(kVictim + "\\keep.txt");

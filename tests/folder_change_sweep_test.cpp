@@ -20,6 +20,7 @@
 #include "install_fixture.h"
 #include "probes/probes.h"
 #include "simwin/machine_shell.h"
+#include "support.h"
 
 namespace {
 
@@ -100,15 +101,6 @@ void Act(Action action, const std::vector<Target>& targets) {
     }
   }
 }
-
-// The driver's advapi32 handle, for the access-list reset of 2000 and XP.
-struct AdvapiLoaded {
-  AdvapiLoaded() { g_AdvapiModule = LoadLibraryA("advapi32.dll"); }
-  ~AdvapiLoaded() {
-    if (g_AdvapiModule) FreeLibrary(g_AdvapiModule);
-    g_AdvapiModule = nullptr;
-  }
-};
 
 // One moment: a machine with the step's folders, the victim and the folders a
 // user may write; what was there before, to judge by afterwards.

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "driver/cleanup.h"
+#include "files/acl.h"
 
 std::string Cp932(const std::string& utf8) {
   iconv_t cd = iconv_open("CP932", "UTF-8");
@@ -46,4 +47,10 @@ NTSTATUS NtOpenBelow(const std::string& folder, const std::string& name, ACCESS_
   NTSTATUS status = NtOpenFile(out, access, &attributes, &io, share, options | FILE_OPEN_REPARSE_POINT);
   CloseHandle(parent);
   return status;
+}
+
+AdvapiLoaded::AdvapiLoaded() { g_AdvapiModule = LoadLibraryA("advapi32.dll"); }
+AdvapiLoaded::~AdvapiLoaded() {
+  if (g_AdvapiModule) FreeLibrary(g_AdvapiModule);
+  g_AdvapiModule = nullptr;
 }

@@ -21,3 +21,10 @@ RunResult RunTool(const std::string& input);
 // handle (the caller closes it). Gives the status.
 NTSTATUS NtOpenBelow(const std::string& folder, const std::string& name, ACCESS_MASK access, ULONG share,
                      ULONG options, HANDLE* out);
+
+// The run's shared advapi32 handle (files/acl.h), loaded for the span of a
+// test as the run loads it before its first step.
+struct AdvapiLoaded {
+  AdvapiLoaded();
+  ~AdvapiLoaded();
+};

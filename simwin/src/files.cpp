@@ -220,29 +220,31 @@ bool HasOpenHandles(uint64_t id) {
 
 bool HeldByOthers(const FsNode& node) { return !node.holds.empty(); }
 
-static void CollectPending(FsNode* node, std::vector<uint64_t>* pending) {
-  uint64_t now = S().now_ms;
+static void DropFrom(FsNode* node, const std::function<bool(const OtherHold&)>& closes, std::vector<uint64_t>* closed) {
   auto& holds = node->holds;
   size_t before = holds.size();
-  holds.erase(std::remove_if(holds.begin(), holds.end(),
-                             [now](const OtherHold& h) { return h.until_ms != 0 && h.until_ms <= now; }),
-              holds.end());
-  if (holds.size() != before && node->delete_pending) pending->push_back(node->id);
-  for (auto& c : node->children) CollectPending(c.second.get(), pending);
+  holds.erase(std::remove_if(holds.begin(), holds.end(), closes), holds.end());
+  if (holds.size() != before) closed->push_back(node->id);
+  for (auto& c : node->children) DropFrom(c.second.get(), closes, closed);
 }
 
-// A handle of another program whose time has come closes, as the tool's
-// own would: a deletion left pending by it completes.
-void ReleaseHolds() {
+// Other programs' handles close, as the tool's own would: a deletion left
+// pending by them completes.
+void DropHolds(const std::function<bool(const OtherHold&)>& closes) {
   if (!S().fs_root) return;
-  std::vector<uint64_t> pending;
-  CollectPending(S().fs_root.get(), &pending);
-  for (uint64_t id : pending) {
-    KernelObject closed;
-    closed.kind = KernelObject::kFile;
-    closed.node = id;
-    FileHandleClosed(closed);
+  std::vector<uint64_t> closed;
+  DropFrom(S().fs_root.get(), closes, &closed);
+  for (uint64_t id : closed) {
+    KernelObject o;
+    o.kind = KernelObject::kFile;
+    o.node = id;
+    FileHandleClosed(o);
   }
+}
+
+void ReleaseHolds() {
+  uint64_t now = S().now_ms;
+  DropHolds([now](const OtherHold& h) { return h.until_ms != 0 && h.until_ms <= now; });
 }
 
 void RemoveName(FsNode* parent, const std::string& key) {

@@ -283,6 +283,7 @@ void ResetSecurity();
 // those whose time has come (a pending deletion then completes).
 bool HeldByOthers(const FsNode& node);
 void ReleaseHolds();
+void DropHolds(const std::function<bool(const OtherHold&)>& closes);
 // The name FileNameInformation gives for a new handle on node: typed is the
 // path as opened within its volume ("\\dir\\file"); see files.cpp.
 std::string OpenedName(const FsNode& node, const std::string& typed, bool followed, bool last_by_short);

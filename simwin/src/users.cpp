@@ -96,27 +96,8 @@ bool UserOpen(const std::string& path, DWORD access, DWORD share) {
   return true;
 }
 
-namespace {
-void DropUserHolds(FsNode* node, std::vector<uint64_t>* closed) {
-  size_t before = node->holds.size();
-  node->holds.erase(std::remove_if(node->holds.begin(), node->holds.end(),
-                                   [](const OtherHold& h) { return h.by_user; }),
-                    node->holds.end());
-  if (node->holds.size() != before) closed->push_back(node->id);
-  for (auto& c : node->children) DropUserHolds(c.second.get(), closed);
-}
-}  // namespace
-
 void UserCloseAll() {
-  if (!S().fs_root) return;
-  std::vector<uint64_t> closed;
-  DropUserHolds(S().fs_root.get(), &closed);
-  for (uint64_t id : closed) {
-    KernelObject o;
-    o.kind = KernelObject::kFile;
-    o.node = id;
-    FileHandleClosed(o);
-  }
+  DropHolds([](const OtherHold& h) { return h.by_user; });
 }
 
 void MkHardLink(const std::string& path, const std::string& existing) {
