@@ -264,6 +264,7 @@ HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid);
 // and later), and the kind of a drive.
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
 BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, PDWORD size);
+BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR name, PDWORD size);
 #define DRIVE_UNKNOWN 0u
 #define DRIVE_NO_ROOT_DIR 1u
 #define DRIVE_REMOVABLE 2u
@@ -314,6 +315,7 @@ BOOL Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
 BOOL EnumProcesses(DWORD *ids, DWORD bytes, LPDWORD filled);
 BOOL EnumProcessModules(HANDLE process, HMODULE *modules, DWORD bytes, LPDWORD needed);
 DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+DWORD GetModuleFileNameExW(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
 
 // VDMDBG (looked up by name).
 typedef BOOL(WINAPI *TASKENUMPROCEX)(DWORD thread_id, WORD module16, WORD task16,
@@ -610,6 +612,9 @@ typedef HANDLE *PHANDLE;
 #define MB_ERR_INVALID_CHARS 0x8u
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int bytes, LPWSTR out, int chars);
+#define WC_NO_BEST_FIT_CHARS 0x400u
+int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int chars, LPSTR out, int bytes,
+                        LPCSTR default_char, LPBOOL used_default);
 
 // NTDLL file calls (looked up by name). Layouts are those of winternl.h.
 #define NTAPI
