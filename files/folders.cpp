@@ -20,6 +20,12 @@ bool IsForbiddenNameByte(unsigned char c) {
 }
 
 // The shell's delete request of Windows 98 and Me: no links there to follow.
+// No dialog may wait for an answer in a run that nobody watches (the flags
+// of Microsoft's SHFILEOPSTRUCT page): FOF_NOCONFIRMATION answers "Yes to
+// All" to every confirmation, FOF_NOERRORUI keeps the error message of an
+// item that cannot go from showing (the call then gives its error), and
+// FOF_SILENT hides the progress window. A deletion creates no folder, so
+// FOF_NOCONFIRMMKDIR does not apply.
 int ShellDelete(const char* path) {
   char list[512];
   memset(list, 0, sizeof list);
@@ -33,7 +39,7 @@ int ShellDelete(const char* path) {
   op.wFunc = FO_DELETE;
   op.pFrom = list;
   op.pTo = nullptr;
-  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_SIMPLEPROGRESS;
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_SIMPLEPROGRESS | FOF_NOERRORUI;
   op.hNameMappings = nullptr;
   op.lpszProgressTitle = nullptr;
   return SHFileOperationA(&op) == 0 ? 1 : 0;
