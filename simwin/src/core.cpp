@@ -259,6 +259,8 @@ using namespace detail;
 
 void Reset(Windows kind, bool windows_64, bool process_64) {
   State& st = S();
+  // The last machine's catalogs must not be mirrored into the new registry.
+  DropCatalogCopies();
   st.calls.clear();
   st.faults.clear();
   st.hooks.clear();

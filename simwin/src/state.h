@@ -257,6 +257,8 @@ void ResetWinsock();
 // Writes the registry copy of a Winsock catalog changed since the last look
 // at the registry; every registry look calls it first.
 void SyncCatalogKeys();
+// Forgets that the catalogs changed since their registry copy was written.
+void DropCatalogCopies();
 void ResetShell();
 
 }  // namespace detail
