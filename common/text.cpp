@@ -48,4 +48,18 @@ void LowerAscii(char* text) {
   for (; *text != '\0'; ++text) *text = LowerOne(*text);
 }
 
+const char* LastPathName(const char* path) {
+  const char* name = nullptr;
+  for (const char* p = path; *p != '\0'; ++p) {
+    // Lead bytes lie above 0x80 in every double-byte code page.
+    BYTE c = static_cast<BYTE>(*p);
+    if (c >= 0x80 && IsDBCSLeadByte(c) && p[1] != '\0') {
+      ++p;
+      continue;
+    }
+    if (*p == '\\') name = p + 1;
+  }
+  return name;
+}
+
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }

@@ -15,5 +15,9 @@ bool CopyText(char* out, size_t out_size, const char* text);
 bool EqualsAsciiNoCase(const char* a, const char* b);
 // Lower-cases ASCII capital letters in place; other bytes stay.
 void LowerAscii(char* text);
+// The last name of an ANSI path: what follows its last backslash, found
+// walking character by character (a trail byte of a double-byte character
+// of the ANSI code page may be 0x5C); null when the path has no backslash.
+const char* LastPathName(const char* path);
 // True when the path's file attributes can be read (file or folder).
 bool PathExists(const char* path);

@@ -94,9 +94,11 @@ void CleanUp(int generation, int is64, StepFlags* flags) {
 
   if (IsRegKeyPresent(HKEY_LOCAL_MACHINE, kUninstallKey)) {
     ShowProgress(kDots, kDotDelayMs);
-    // The Start-menu folder is named by the key's "DisplayName": it goes first.
-    DeleteStartMenuFolder();
-    RunStep(DeleteUninstallRegistry(), kUninstallKeyRemoved, kUninstallKeyFailed);
+    // The Start-menu folder is named by the key's "DisplayName": it goes
+    // first, and while it stays the key stays too, so that the next run
+    // finds both again.
+    int start_menu = DeleteStartMenuFolder();
+    RunStep(start_menu && DeleteUninstallRegistry(), kUninstallKeyRemoved, kUninstallKeyFailed);
   }
 }
 

@@ -17,8 +17,9 @@ int DeleteLspDlls(int verbose);
 // DeleteLspDlls after the catalog removal: with catalog_whole 0 the step
 // fails (failure line) even when the DLLs could go.
 int DeleteLspDllsAfterRemoval(int verbose, int catalog_whole);
-// Starts file hidden through the shell and waits for its end; true, with the
-// exit code, when the program started and its end could be seen.
+// Starts file hidden through the shell, without any dialog of the shell's,
+// and waits for its end; true, with the exit code, when the program started
+// and its end could be seen.
 bool RunAndWait(const char* file, const char* parameters, DWORD* exit_code);
 // Runs ".\ztxins64.exe -f" from the current directory and deletes the LSP
 // DLLs only after it exited with 0; 0 when it is missing, could not start or

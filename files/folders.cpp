@@ -20,6 +20,12 @@ bool IsForbiddenNameByte(unsigned char c) {
 }
 
 // The shell's delete request of Windows 98 and Me: no links there to follow.
+// No dialog may wait for an answer in a run that nobody watches (the flags
+// of Microsoft's SHFILEOPSTRUCT page): FOF_NOCONFIRMATION answers "Yes to
+// All" to every confirmation, FOF_NOERRORUI keeps the error message of an
+// item that cannot go from showing (the call then gives its error), and
+// FOF_SILENT hides the progress window. A deletion creates no folder, so
+// FOF_NOCONFIRMMKDIR does not apply.
 int ShellDelete(const char* path) {
   char list[512];
   memset(list, 0, sizeof list);
@@ -33,7 +39,7 @@ int ShellDelete(const char* path) {
   op.wFunc = FO_DELETE;
   op.pFrom = list;
   op.pTo = nullptr;
-  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_SIMPLEPROGRESS;
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_SIMPLEPROGRESS | FOF_NOERRORUI;
   op.hNameMappings = nullptr;
   op.lpszProgressTitle = nullptr;
   return SHFileOperationA(&op) == 0 ? 1 : 0;
@@ -110,17 +116,42 @@ bool IsSingleFolderName(const char* name) {
   return true;
 }
 
-void DeleteStartMenuFolder() {
+namespace {
+
+// Reads the uninstall key's "DisplayName" into name (256 bytes), terminated.
+bool ReadDisplayName(char* name) {
   // ReadRegValue adds no terminator: a value stored without one, or filling
   // all 255 bytes offered, still ends inside the zeroed buffer.
+  memset(name, 0, 256);
+  if (!ReadRegValue(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", name, 255)) return false;
+  name[255] = '\0';
+  return true;
+}
+
+// The Win32 calls drop the dots and blanks that end a path's last name, so
+// "ZTX Filter. " names the folder "ZTX Filter". No trail byte of a
+// double-byte character is a dot or a blank (they begin at 0x40).
+void DropTrailingDotsAndBlanks(char* name) {
+  size_t len = strlen(name);
+  while (len > 0 && (name[len - 1] == '.' || name[len - 1] == ' ')) name[--len] = '\0';
+}
+
+}  // namespace
+
+int DeleteStartMenuFolder() {
+  // A look that could not be made passes for an absent item, and the key is
+  // the one thing that names the folder: each look is made twice before the
+  // folder counts as absent.
   char name[256];
-  memset(name, 0, sizeof name);
-  if (!ReadRegValue(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", name, sizeof name - 1)) return;
-  name[sizeof name - 1] = '\0';
-  if (!IsSingleFolderName(name)) return;
+  if (!ReadDisplayName(name) && !ReadDisplayName(name)) return 1;
+  DropTrailingDotsAndBlanks(name);
+  if (!IsSingleFolderName(name)) return 1;
+  // A Windows without the programs folder (95 has no all-users one) has no
+  // folder of that name to find.
   char programs[kPathSize];
-  if (!GetStartMenuProgramsPath(programs)) return;
+  if (!GetStartMenuProgramsPath(programs) && !GetStartMenuProgramsPath(programs)) return 1;
   char path[kPathSize];
-  if (!JoinPath(path, sizeof path, programs, name)) return;
-  if (PathExists(path)) DeleteFolder(programs, name);
+  if (!JoinPath(path, sizeof path, programs, name)) return 1;
+  if (!PathExists(path) && !PathExists(path)) return 1;
+  return DeleteFolder(programs, name) && !PathExists(path) ? 1 : 0;
 }

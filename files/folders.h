@@ -15,9 +15,13 @@ int DeleteFolder(const char* base, const char* relative);
 // not seen at first. On Windows 2000 and XP each one's "logs" access list is
 // reset first and written back when the folder stays.
 int DeleteProductFolders(int edition, int generation);
-// Deletes the Start-menu folder named by the uninstall key's "DisplayName",
-// when that names one folder directly inside the Start-menu programs folder.
-void DeleteStartMenuFolder();
+// Deletes the Start-menu folder named by the uninstall key's "DisplayName"
+// (taken as the Win32 calls take a name: its trailing dots and blanks
+// dropped), when that names one folder directly inside the Start-menu
+// programs folder. 1 when no such folder is left (none named, no programs
+// folder, none there, or deleted); 0 when it is there and stays, so that
+// the uninstall key, which names it, stays too.
+int DeleteStartMenuFolder();
 // True when name is one plain file name: not "." or "..", no separator, drive
 // colon or other character a Windows file name cannot hold.
 bool IsSingleFolderName(const char* name);

@@ -12,8 +12,9 @@ typedef int(WINAPI* InstallProviderFn)(LPGUID, const WCHAR*, LPWSAPROTOCOL_INFOW
 typedef int(WINAPI* UpdateProviderFn)(LPGUID, const WCHAR*, LPWSAPROTOCOL_INFOW, DWORD, LPINT);
 typedef int(WINAPI* WriteProviderOrderFn)(LPDWORD, DWORD);
 
-// The catalog's copy in the registry, below
-// HKLM\SYSTEM\CurrentControlSet\Services\WinSock2\Parameters\Protocol_Catalog9:
+// The catalog's copy in the registry, below the key that
+// HKLM\SYSTEM\CurrentControlSet\Services\WinSock2\Parameters names in its
+// value Current_Protocol_Catalog (Protocol_Catalog9 where it names none):
 // 64-bit Windows keeps its 64-bit catalog under Catalog_Entries64, every
 // other catalog (the one of 32-bit Windows, the 32-bit one of 64-bit Windows)
 // lives under Catalog_Entries.

@@ -11,18 +11,43 @@
 
 namespace {
 
-const char kCatalogRoot[] = "SYSTEM\\CurrentControlSet\\Services\\WinSock2\\Parameters\\Protocol_Catalog9\\";
+const char kWinsockParameters[] = "SYSTEM\\CurrentControlSet\\Services\\WinSock2\\Parameters";
+const char kDefaultCatalogKey[] = "Protocol_Catalog9";
 // Room for the item: the path and the record, and whatever a later Windows
 // appends after them. A larger item is not read.
 const DWORD kItemRoom = 2048;
 
+// Opens the catalog's key where Winsock itself reads the catalog: ws2_32
+// takes the key's name from the value Current_Protocol_Catalog of the
+// Parameters key and opens that key below it (ReactOS ws2_32 dcatalog.c,
+// WsTcOpen), on 9x as on NT. Where the value is missing the key is
+// Protocol_Catalog9, the name Windows writes there. A value that is no
+// single key name, or does not fit, is not followed.
+bool OpenCatalogKey(ScopedRegKey* catalog) {
+  ScopedRegKey parameters;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kWinsockParameters, 0, KEY_READ, parameters.Receive()) != ERROR_SUCCESS)
+    return false;
+  char name[64];
+  memset(name, 0, sizeof name);
+  DWORD type = 0;
+  DWORD size = sizeof name - 1;
+  LSTATUS status = RegQueryValueExA(parameters.Get(), "Current_Protocol_Catalog", nullptr, &type,
+                                    reinterpret_cast<BYTE*>(name), &size);
+  if (status == ERROR_FILE_NOT_FOUND) {
+    CopyText(name, sizeof name, kDefaultCatalogKey);
+  } else if (status != ERROR_SUCCESS || type != REG_SZ || name[0] == '\0' || strchr(name, '\\') != nullptr) {
+    return false;
+  }
+  return RegOpenKeyExA(parameters.Get(), name, 0, KEY_READ, catalog->Receive()) == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 int GuidPathsAgree(const CatalogApi& api, const GUID& guid, int count) {
-  char key_path[160];
+  ScopedRegKey catalog;
   ScopedRegKey entries;
-  if (!ConcatText(key_path, sizeof key_path, kCatalogRoot, api.EntriesKey) ||
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, entries.Receive()) != ERROR_SUCCESS)
+  if (!OpenCatalogKey(&catalog) ||
+      RegOpenKeyExA(catalog.Get(), api.EntriesKey, 0, KEY_READ, entries.Receive()) != ERROR_SUCCESS)
     return kPathsUnread;
   char first[MAX_PATH];
   int seen = 0;

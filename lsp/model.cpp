@@ -1,5 +1,5 @@
-// The layered-chain model: one LspEntry per layered catalog entry, and the
-// removal of one LSP that rests on it.
+// The layered-chain model: one LspEntry per layered catalog entry, built
+// from the snapshot alone (the removal that rests on it is repair.cpp's).
 #include "common/owners.h"
 #include "lsp/setup.h"
 
@@ -28,36 +28,7 @@ void Swap(LspEntry* a, LspEntry* b) {
   memcpy(b, &t, sizeof t);
 }
 
-// Owns the record array until it is handed to the caller.
-class ScopedLspEntries {
- public:
-  ScopedLspEntries(LspEntry* entries, int count) : entries_(entries), count_(count) {}
-  ~ScopedLspEntries() { ReleaseLspEntries(entries_, count_); }
-  ScopedLspEntries(const ScopedLspEntries&) = delete;
-  ScopedLspEntries& operator=(const ScopedLspEntries&) = delete;
-  LspEntry* Release() {
-    LspEntry* e = entries_;
-    entries_ = nullptr;
-    return e;
-  }
-
- private:
-  LspEntry* entries_;
-  int count_;
-};
-
 }  // namespace
-
-void ReleaseLspEntries(LspEntry* entries, int count) {
-  if (entries == nullptr) return;
-  for (int i = 0; i < count; ++i) {
-    FreeBlock(entries[i].LayeredEntries);
-    entries[i].LayeredEntries = nullptr;
-    FreeBlock(entries[i].LayeredGuids);
-    entries[i].LayeredGuids = nullptr;
-  }
-  FreeBlock(entries);
-}
 
 LspEntry* CVLLspSetup::CreateLspEntry(int* out_count) {
   // Phase 1: the array.
@@ -206,75 +177,4 @@ LspEntry* CVLLspSetup::CreateLspEntry(int* out_count) {
   DebugTrace("CVLLspSetup::CreateLspEntry complate:[%x] count:[%d]",
              static_cast<unsigned>(reinterpret_cast<UINT_PTR>(entries)), count);
   return owner.Release();
-}
-
-int CVLLspSetup::RemoveRecord(LspEntry* entries, int index, const GUID& t) {
-  LspEntry& rec = entries[index];
-  DWORD cat = GetCatalogIdByGuid(&rec.LayeredProvider.ProviderId);
-  DebugTrace("CVLLspSetup::RemoveAllLayered match guid index:[%d] cat:[%u] dum:[%x] target:[%x]", index,
-             static_cast<unsigned>(cat), Hex(rec.LayeredProvider.ProviderId), Hex(t));
-  DebugTrace("CVLLspSetup::RemoveAllLayered uninstall guid:[%x] count:[%d]", Hex(t), rec.LayeredGuidCount);
-  for (int k = 0; k < rec.LayeredGuidCount; ++k) {
-    GUID g = rec.LayeredGuids[k];
-    int n = 0;
-    WSAPROTOCOL_INFOW* group = CreateLayeredEntriesByGuid(rec.LayeredEntries, rec.LayeredEntryCount, &g, &n);
-    if (group == nullptr) {
-      DebugTrace("CVLLspSetup::RemoveAllLayered CreateLayeredEntriesByGuid error");
-      return -1;
-    }
-    for (int i = 0; i < n; ++i)
-      DebugTrace("CVLLspSetup::RemoveAllLayered associated id:[%d] name:[%.256ws]",
-                 static_cast<int>(group[i].dwCatalogEntryId), group[i].szProtocol);
-    ReleaseLayeredEntries(group);
-    DebugTrace("CVLLspSetup::RemoveAllLayered WSCDeinstallProvider index:[%d] entry:[%d]", index, k);
-    int error = 0;
-    int ret = api_->DeinstallProvider(&g, &error);
-    if (ret == SOCKET_ERROR)
-      DebugTrace("CVLLspSetup::RemoveAllLayered WSCDeinstallProvider layered uninstall error ret:[%x] error:[%u] "
-                 "guid:[%x]",
-                 static_cast<unsigned>(ret), static_cast<unsigned>(error), Hex(g));
-  }
-  DebugTrace("CVLLspSetup::RemoveAllLayered uninstall lsp id:[%u] name:[%.256ws]",
-             static_cast<unsigned>(rec.LayeredProvider.dwCatalogEntryId), rec.LayeredProvider.szProtocol);
-  GUID layered = rec.LayeredProvider.ProviderId;
-  int error = 0;
-  int ret = api_->DeinstallProvider(&layered, &error);
-  if (ret == SOCKET_ERROR) {
-    DebugTrace("CVLLspSetup::RemoveAllLayered WSCDeinstallProvider base uninstall error ret:[%x] error:[%u]",
-               static_cast<unsigned>(ret), static_cast<unsigned>(error));
-    return 0;
-  }
-  return 1;
-}
-
-int CVLLspSetup::RemoveAllLayered(const GUID* target) {
-  const GUID& t = *target;
-  ForgetRemovedIds();
-  repair_failed_ = false;
-  DebugTrace("CVLLspSetup::RemoveAllLayered [%04x-%04x-%04x-%02x%02x%02x%02x%02x%02x%02x%02x]",
-             static_cast<unsigned>(t.Data1), t.Data2, t.Data3, t.Data4[0], t.Data4[1], t.Data4[2], t.Data4[3],
-             t.Data4[4], t.Data4[5], t.Data4[6], t.Data4[7]);
-  if (!EnumerateProviders()) {
-    DebugTrace("CVLLspSetup::RemoveAllLayered EnumerateProviders error");
-    return 0;
-  }
-  int count = 0;
-  LspEntry* entries = CreateLspEntry(&count);
-  if (entries == nullptr) {
-    DebugTrace("CVLLspSetup::RemoveAllLayered CreateLspEntry error");
-    return 0;
-  }
-  ScopedLspEntries owner(entries, count);
-  DebugTrace("CVLLspSetup::RemoveAllLayered check entry count:[%d]", count);
-
-  int result = 0;
-  int index = 0;
-  while (index < count && !IsSameGuid(entries[index].LayeredProvider.ProviderId, t)) ++index;
-  if (index == count)
-    DebugTrace("CVLLspSetup::RemoveAllLayered no match guid target:[%x]", Hex(t));
-  else
-    repair_failed_ = !RemoveAndRepair(entries, count, t, &result);
-  ReleaseLspEntries(owner.Release(), count);
-  DebugTrace("CVLLspSetup::RemoveAllLayered complete result:[%d]", result);
-  return result;
 }

@@ -86,6 +86,26 @@ HANDLE HeapForRelease() {
 
 HANDLE RememberedHeap() { return g_BlockHeap; }
 
+namespace {
+
+void FreeOnBlockHeap(void* block) {
+  HANDLE heap = HeapForRelease();
+  if (heap != nullptr && block != nullptr) HeapFree(heap, 0, block);
+}
+
+}  // namespace
+
+void ReleaseLspEntries(LspEntry* entries, int count) {
+  if (entries == nullptr) return;
+  for (int i = 0; i < count; ++i) {
+    FreeOnBlockHeap(entries[i].LayeredEntries);
+    entries[i].LayeredEntries = nullptr;
+    FreeOnBlockHeap(entries[i].LayeredGuids);
+    entries[i].LayeredGuids = nullptr;
+  }
+  FreeOnBlockHeap(entries);
+}
+
 WinsockSession::WinsockSession() : ws2_(LoadSystemLibrary("ws2_32.dll")), cleanup_(nullptr) {
   typedef int(WINAPI * StartupFn)(WORD, LPWSADATA);
   auto startup = BindProc<StartupFn>(ws2_.Get(), "WSAStartup");
@@ -111,6 +131,15 @@ WinsockSession::~WinsockSession() {
 CVLLspSetup::CVLLspSetup(const CatalogApi& api)
     : Providers(nullptr), ProviderCount(0), api_(&api), removed_ids_(nullptr), removed_count_(0),
       repair_failed_(false) {}
+void CVLLspSetup::ForgetRemovedIds() {
+  if (removed_ids_ != nullptr) {
+    HANDLE heap = HeapForRelease();
+    if (heap != nullptr) HeapFree(heap, 0, removed_ids_);
+  }
+  removed_ids_ = nullptr;
+  removed_count_ = 0;
+}
+
 CVLLspSetup::~CVLLspSetup() {
   ForgetRemovedIds();
   ReleaseProviders();

@@ -26,6 +26,24 @@ struct LspEntry {
 // zero-filled records that were never filled.
 void ReleaseLspEntries(LspEntry* entries, int count);
 
+// Owns the record array until it is handed to the caller.
+class ScopedLspEntries {
+ public:
+  ScopedLspEntries(LspEntry* entries, int count) : entries_(entries), count_(count) {}
+  ~ScopedLspEntries() { ReleaseLspEntries(entries_, count_); }
+  ScopedLspEntries(const ScopedLspEntries&) = delete;
+  ScopedLspEntries& operator=(const ScopedLspEntries&) = delete;
+  LspEntry* Release() {
+    LspEntry* e = entries_;
+    entries_ = nullptr;
+    return e;
+  }
+
+ private:
+  LspEntry* entries_;
+  int count_;
+};
+
 // Winsock for as long as the object lives: ws2_32.dll loaded from the system
 // folder (a DLL of that name beside the tool must never run), started with the
 // highest of 2.2, 2.1, 2.0, 1.1, 1.0 that the system accepts (silent on

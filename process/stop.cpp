@@ -156,9 +156,11 @@ void PrintSystemErrorText(DWORD code) {
 
 bool TerminateIfProductProcess(DWORD pid, WORD task, const char* path, ULONG_PTR data) {
   if (task != 0) return true;
-  // The name first: nothing of another program's file is ever opened.
-  const char* slash = strrchr(path, '\\');
-  if (slash == nullptr || !IsProductFileName(slash + 1)) return true;
+  // The name first: nothing of another program's file is ever opened. The
+  // name is split off character by character, so that "\x95\x5C" (a
+  // double-byte character of code page 932 ending in 0x5C) stays whole.
+  const char* name = LastPathName(path);
+  if (name == nullptr || !IsProductFileName(name)) return true;
   if (!IsOnLocalFixedDisk(path)) return true;
   char company[kCompanyNameBytes];
   company[0] = '\0';

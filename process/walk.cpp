@@ -113,24 +113,20 @@ bool Walk9x(ProcessVisitor visitor, ULONG_PTR data) {
 
 ProcessPathReader::ProcessPathReader(HMODULE psapi)
     : enum_modules_(BindProc<EnumProcessModulesFn>(psapi, "EnumProcessModules")),
-      module_file_name_(BindProc<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA")),
+      module_file_name_(BindProc<GetModuleFileNameExWFn>(psapi, "GetModuleFileNameExW")),
       query_image_name_(
-          BindProc<QueryFullProcessImageNameAFn>(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")) {}
+          BindProc<QueryFullProcessImageNameWFn>(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameW")) {}
 
-bool ProcessPathReader::Read(HANDLE process, char* path) const {
-  path[0] = '\0';
-  if (!CanRead()) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return false;
-  }
+bool ProcessPathReader::ReadWide(HANDLE process, WCHAR* path) const {
+  path[0] = 0;
   HMODULE module = nullptr;
   DWORD needed = 0;
   if (enum_modules_(process, &module, sizeof(module), &needed)) {
     DWORD length = module_file_name_(process, module, path, MAX_PATH);
-    path[MAX_PATH - 1] = '\0';
+    path[MAX_PATH - 1] = 0;
     // Windows XP cuts a long path without a NUL and returns the buffer size.
     if (length != 0 && length < MAX_PATH) return true;
-    path[0] = '\0';
+    path[0] = 0;
     if (length != 0 || GetLastError() == 0) SetLastError(length != 0 ? ERROR_INSUFFICIENT_BUFFER : ERROR_PARTIAL_COPY);
     return false;
   }
@@ -143,8 +139,28 @@ bool ProcessPathReader::Read(HANDLE process, char* path) const {
   }
   DWORD size = MAX_PATH;
   if (query_image_name_(process, 0, path, &size) && size < MAX_PATH) return true;
-  path[0] = '\0';
+  path[0] = 0;
   if (GetLastError() == 0) SetLastError(ERROR_PARTIAL_COPY);
+  return false;
+}
+
+bool ProcessPathReader::Read(HANDLE process, char* path) const {
+  path[0] = '\0';
+  if (!CanRead()) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
+  WCHAR wide[MAX_PATH];
+  if (!ReadWide(process, wide)) return false;
+  // WC_NO_BEST_FIT_CHARS puts the default character wherever the way back
+  // would not give the same character (Microsoft's page of
+  // WideCharToMultiByte); a path that needs it names no file exactly.
+  BOOL lossy = FALSE;
+  int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, MAX_PATH, nullptr, &lossy);
+  if (bytes > 0 && !lossy) return true;
+  path[0] = '\0';
+  DWORD error = bytes > 0 ? ERROR_NO_UNICODE_TRANSLATION : GetLastError();
+  SetLastError(error != 0 ? error : ERROR_INSUFFICIENT_BUFFER);
   return false;
 }
 

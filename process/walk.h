@@ -30,8 +30,12 @@ const DWORD kProcessPathRights = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 // Reads the executable path of a process through a handle the caller holds,
 // the same way for the walk and for whoever checks a process again later:
 // its main module's path (process-status library), or, where a 32-bit
-// program cannot list a 64-bit process's modules, QueryFullProcessImageNameA
-// (Vista and later, looked up by name in kernel32).
+// program cannot list a 64-bit process's modules, QueryFullProcessImageNameW
+// (Vista and later, looked up by name in kernel32). The path is read in
+// Unicode and handed on in the ANSI code page only when it goes there and
+// back unchanged, so the ANSI calls that open it reach that file and no
+// other: a name that the code page lacks would come back from the ANSI
+// calls in best fit, as another name.
 class ProcessPathReader {
  public:
   // Binds from the process-status library the caller holds loaded.
@@ -39,16 +43,18 @@ class ProcessPathReader {
   bool CanRead() const { return enum_modules_ != nullptr && module_file_name_ != nullptr; }
   // True with the whole path in path (MAX_PATH bytes). False with path
   // empty and a non-zero reason in GetLastError; a path the system cuts
-  // short counts as unreadable, since it could name another file.
+  // short counts as unreadable, since it could name another file, and so
+  // does one without an exact ANSI form.
   bool Read(HANDLE process, char* path) const;
 
  private:
   typedef BOOL(WINAPI* EnumProcessModulesFn)(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* needed);
-  typedef DWORD(WINAPI* GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LPSTR name, DWORD size);
-  typedef BOOL(WINAPI* QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, LPSTR name, DWORD* size);
+  typedef DWORD(WINAPI* GetModuleFileNameExWFn)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
+  typedef BOOL(WINAPI* QueryFullProcessImageNameWFn)(HANDLE process, DWORD flags, LPWSTR name, DWORD* size);
+  bool ReadWide(HANDLE process, WCHAR* path) const;
   EnumProcessModulesFn enum_modules_;
-  GetModuleFileNameExAFn module_file_name_;
-  QueryFullProcessImageNameAFn query_image_name_;
+  GetModuleFileNameExWFn module_file_name_;
+  QueryFullProcessImageNameWFn query_image_name_;
 };
 
 // The VDMEnumTaskWOWEx callback; user is a TaskWalkContext*. Returns TRUE

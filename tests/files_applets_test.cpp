@@ -149,7 +149,7 @@ TEST(Companion, DllsGoOnlyAfterTheCompanionExitedWithZero) {
       EXPECT_EQ(s.verb, "open");
       EXPECT_EQ(s.parameters, "-f");
       EXPECT_EQ(s.show, SW_HIDE);
-      EXPECT_EQ(s.mask, SEE_MASK_NOCLOSEPROCESS);
+      EXPECT_EQ(s.mask, SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS);
       EXPECT_EQ(s.directory, "(null)");
       EXPECT_FALSE(s.has_owner);
     }

@@ -64,7 +64,7 @@ TEST(ProductFolders, CandidatesByEdition) {
     ExpectBystanders();
     for (const sim::Call& c : sim::Calls()) {
       if (c.name == "SHFileOperationA") {
-        EXPECT_NE(c.args.find("flags=0x114"), std::string::npos);
+        EXPECT_NE(c.args.find("flags=0x514"), std::string::npos);
       }
     }
   }

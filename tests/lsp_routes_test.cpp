@@ -148,26 +148,30 @@ TEST(LspRoutes, SdkStackWithTheProductInTheMiddleIsLeftWholeOnEveryRoute) {
   }
 }
 
-TEST(LspRoutes, AGuidWhoseEntriesHoldTwoPathsIsNeverWrittenWithOne) {
-  // Vendor V's two chains share one GUID and sit over the product; a hand
-  // edit of the registry left one of them with another DLL. Both writers
-  // would set one path for both: the repair is refused and nothing changes.
+// Vendor V's two chains share one GUID and sit over the product; the second
+// one's DLL path as given.
+std::vector<sim::ProviderEntry> VendorVOverTheProduct(const char16_t* second_path) {
   const char* const kV = "{B0B0B0B0-0000-4000-8000-000000000000}";
   const char* const kVChains = "{B1B1B1B1-0000-4000-8000-000000000000}";
-  auto catalog = [&](const char16_t* second_path) {
-    const char16_t* v = u"%SystemRoot%\\system32\\vendorv.dll";
-    const char16_t* z = u"%SystemRoot%\\ztxlsp.dll";
-    return std::vector<sim::ProviderEntry>{
-        Sdk(4002, kVChains, {4001, 3002, 1001}, u"V over Z over TCP", 1, v),
-        Sdk(4003, kVChains, {4001, 3003, 1002}, u"V over Z over UDP", 2, second_path),
-        Sdk(3002, "{5A3E9D10-2B44-4C1F-8E77-0D9A6B21C301}", {3001, 1001}, u"Z over TCP", 1, z),
-        Sdk(3003, "{5A3E9D10-2B44-4C1F-8E77-0D9A6B21C302}", {3001, 1002}, u"Z over UDP", 2, z),
-        Sdk(1001, kMsTcp, {1001}, u"TCP", 1, nullptr),
-        Sdk(1002, kMsTcp, {1002}, u"UDP", 2, nullptr),
-        Sdk(3001, kProduct, {}, u"Z", 0, z),
-        Sdk(4001, kV, {}, u"V", 0, v),
-    };
+  const char16_t* v = u"%SystemRoot%\\system32\\vendorv.dll";
+  const char16_t* z = u"%SystemRoot%\\ztxlsp.dll";
+  return std::vector<sim::ProviderEntry>{
+      Sdk(4002, kVChains, {4001, 3002, 1001}, u"V over Z over TCP", 1, v),
+      Sdk(4003, kVChains, {4001, 3003, 1002}, u"V over Z over UDP", 2, second_path),
+      Sdk(3002, "{5A3E9D10-2B44-4C1F-8E77-0D9A6B21C301}", {3001, 1001}, u"Z over TCP", 1, z),
+      Sdk(3003, "{5A3E9D10-2B44-4C1F-8E77-0D9A6B21C302}", {3001, 1002}, u"Z over UDP", 2, z),
+      Sdk(1001, kMsTcp, {1001}, u"TCP", 1, nullptr),
+      Sdk(1002, kMsTcp, {1002}, u"UDP", 2, nullptr),
+      Sdk(3001, kProduct, {}, u"Z", 0, z),
+      Sdk(4001, kV, {}, u"V", 0, v),
   };
+}
+
+TEST(LspRoutes, AGuidWhoseEntriesHoldTwoPathsIsNeverWrittenWithOne) {
+  // A hand edit of the registry left one of vendor V's chains with another
+  // DLL. Both writers would set one path for both: the repair is refused
+  // and nothing changes.
+  auto catalog = VendorVOverTheProduct;
   struct Row {
     const char* comment;
     sim::Windows kind;
@@ -200,5 +204,37 @@ TEST(LspRoutes, AGuidWhoseEntriesHoldTwoPathsIsNeverWrittenWithOne) {
                                 " guid:[b1b1b1b1] count:[2]\r\n";
     std::vector<std::string> trace = sim::DebugLines();
     EXPECT_NE(std::find(trace.begin(), trace.end(), refused), trace.end());
+  }
+}
+
+// The paths are read from the registry copy where Winsock reads the catalog:
+// the key that Parameters' value Current_Protocol_Catalog names, or
+// Protocol_Catalog9 where the value is missing; on 9x as on NT.
+TEST(LspRoutes, TheRegistryCopyIsReadWhereCurrentProtocolCatalogSays) {
+  const char16_t* kOnePath = u"%SystemRoot%\\system32\\vendorv.dll";
+  struct Row {
+    sim::Windows kind;
+    const char* key;  // where the copy lies
+    bool named;       // Current_Protocol_Catalog names it
+    bool repaired;
+  } rows[] = {
+      {sim::Windows::WinXP, "Protocol_Catalog9", true, true},
+      {sim::Windows::WinXP, "Protocol_Catalog10", true, true},
+      {sim::Windows::Win98, "Protocol_Catalog10", true, true},
+      {sim::Windows::WinXP, "Protocol_Catalog9", false, true},
+      {sim::Windows::WinMe, "Protocol_Catalog9", false, true},
+      // a copy that nothing names is not looked for
+      {sim::Windows::WinXP, "Protocol_Catalog10", false, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.key) + (row.named ? " named" : " not named"));
+    sim::Reset(row.kind);
+    sim::SetProtocolCatalogKey(row.key, row.named);
+    sim::SetCatalog(VendorVOverTheProduct(kOnePath));
+    EXPECT_EQ(RemoveProductLsp(0), row.repaired ? 1 : 0);
+    std::vector<std::string> trace = sim::DebugLines();
+    const std::string refused =
+        "CVLLspSetup::RemoveAllLayered repair refused paths unread guid:[b1b1b1b1] count:[2]\r\n";
+    EXPECT_EQ(std::find(trace.begin(), trace.end(), refused) != trace.end(), !row.repaired);
   }
 }

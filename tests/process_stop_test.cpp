@@ -393,6 +393,55 @@ TEST(ProductProcess, OnlyAProductNameOnALocalFixedDiskHasItsFileOpened) {
   }
 }
 
+// A file name is what follows the last backslash that is a character of its
+// own: in code page 932 the trail byte of 表 (0x95 0x5C), ソ (0x83 0x5C) or
+// 十 (0x8F 0x5C) is no backslash. A name the ANSI code page lacks is no
+// name of the product either, however the code page would best-fit it.
+TEST(ProductProcess, NamesAreSplitAndComparedExactlyInTheCodePage) {
+  struct Row {
+    sim::Windows kind;
+    UINT code_page;
+    const char* path;     // the running program, planted with the maker's version resource
+    const char* beside;   // a product file of the maker beside it, or null
+    bool stopped;
+  } rows[] = {
+      {sim::Windows::WinXP, 932, "C:\\Apps\\Kanji\\表ztxcfg.exe", nullptr, false},
+      {sim::Windows::Win7, 932, "C:\\Apps\\Kanji\\ソztxblk.exe", nullptr, false},
+      {sim::Windows::Win98, 932, "C:\\Apps\\Kanji\\十ztxcfg.exe", nullptr, false},
+      // the trail byte in a folder's name: the product's own name follows
+      {sim::Windows::Win2000, 932, "C:\\Apps\\表\\ztxcfg.exe", nullptr, true},
+      {sim::Windows::Win98, 932, "C:\\Apps\\表\\ZTXBLK.EXE", nullptr, true},
+      // a byte of 0x80 and above that is a character of its own: half-width
+      // katakana in 932; é (0xE9, a lead byte in 932) in 1252
+      {sim::Windows::WinXP, 932, "C:\\Apps\\ｱ\\ztxcfg.exe", nullptr, true},
+      {sim::Windows::Win7, 1252, "C:\\Apps\\é\\ztxblk.exe", nullptr, true},
+      // 1252 best-fits the fullwidth ｚ to "z": the ANSI path would name the
+      // maker's file beside the program
+      {sim::Windows::WinXP, 1252, "C:\\Apps\\Kanji\\ｚtxcfg.exe", "C:\\Apps\\Kanji\\ztxcfg.exe", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    sim::Reset(row.kind);
+    sim::SetAnsiCodePage(row.code_page);
+    std::vector<DWORD> bystanders = PlantBystanders();
+    DWORD pid = PlantProgram(row.path, "Varlume");
+    if (row.beside != nullptr) sim::SetVersionResource(row.beside, sim::MakerVersion("Varlume"));
+    sim::ClearCalls();
+    EXPECT_EQ(StopAndCapture(), "");
+    EXPECT_EQ(sim::IsRunning(pid), !row.stopped);
+    if (!row.stopped) {
+      EXPECT_EQ(FileCallsNaming("Kanji"), std::vector<std::string>{});
+      // no open to terminate (0x411 on NT, PROCESS_TERMINATE alone on 9x)
+      for (const sim::Call& c : sim::Calls()) {
+        bool terminating = c.args.rfind("0x411,", 0) == 0 || c.args.rfind("0x1,", 0) == 0;
+        EXPECT_FALSE(c.name == "OpenProcess" && terminating) << c.args;
+      }
+    }
+    ExpectBystandersRunning(bystanders);
+    ExpectAllReleased();
+  }
+}
+
 // Between the walk's look and the termination the product's program may end
 // and its id go to another process. The process opened must still run the
 // file that was checked, or nothing is terminated; the id stays the same
@@ -444,7 +493,7 @@ TEST(ProductProcess, AnIdReusedAfterTheCheckStopsOnlyTheProductsOwnFile) {
 }
 
 // A 32-bit tool cannot list a 64-bit process's modules; from Vista on it
-// reads the image path from the kernel (QueryFullProcessImageNameA). XP x64
+// reads the image path from the kernel (QueryFullProcessImageNameW). XP x64
 // has no such call: the program's path stays unknown and it runs on.
 TEST(ProductProcess, SixtyFourBitProgramsAreStoppedWhereWindowsGivesTheirPath) {
   struct Row {

@@ -209,7 +209,7 @@ TEST(ProcessWalk, MissingLibraryOrEntryPointVisitsNothingAndSucceeds) {
       {sim::Windows::WinXP, "VDMDBG", nullptr},
       {sim::Windows::WinXP, "PSAPI", "EnumProcesses"},
       {sim::Windows::WinXP, "PSAPI", "EnumProcessModules"},
-      {sim::Windows::WinXP, "PSAPI", "GetModuleFileNameExA"},
+      {sim::Windows::WinXP, "PSAPI", "GetModuleFileNameExW"},
       {sim::Windows::WinXP, "VDMDBG", "VDMEnumTaskWOWEx"},
       {sim::Windows::Win95, "KERNEL32", "CreateToolhelp32Snapshot"},
       {sim::Windows::Win95, "KERNEL32", "Process32First"},

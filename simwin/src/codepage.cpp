@@ -109,7 +109,8 @@ std::string AnsiToUtf8(const char* ansi, bool* invalid) {
   return out;
 }
 
-std::string Utf8ToAnsi(const std::string& utf8) {
+std::string Utf8ToAnsi(const std::string& utf8, bool* defaulted) {
+  if (defaulted != nullptr) *defaulted = false;
   if (IsAscii(utf8)) return utf8;
   UINT code_page = S().ansi_code_page;
   std::string out;
@@ -126,6 +127,39 @@ std::string Utf8ToAnsi(const std::string& utf8) {
       out += static_cast<char>(fit);
     } else {
       out += '?';
+      if (defaulted != nullptr) *defaulted = true;
+    }
+  }
+  return out;
+}
+
+// The code page's own form of one character: true when the table has one
+// that turns back into the same character (a one-way table entry such as
+// U+00A5 to 0x5C in code page 932 is best fit, not the character).
+static bool ExactAnsi(UINT code_page, const std::string& utf8_char, uint32_t cp, std::string* out) {
+  if (cp < 0x80) {
+    *out = std::string(1, static_cast<char>(cp));
+    return true;
+  }
+  std::string piece, back;
+  return Convert(TableOf(code_page), "UTF-8", utf8_char, &piece) &&
+         Convert("UTF-8", TableOf(code_page), piece, &back) && back == utf8_char && (*out = piece, true);
+}
+
+std::string Utf8ToAnsiExact(const std::string& utf8, bool* lossy) {
+  *lossy = false;
+  UINT code_page = S().ansi_code_page;
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    size_t start = i;
+    uint32_t cp = 0;
+    if (!NextCodePoint(utf8, &i, &cp)) break;
+    std::string piece;
+    if (ExactAnsi(code_page, utf8.substr(start, i - start), cp, &piece)) {
+      out += piece;
+    } else {
+      out += '?';  // the default character of both code pages
+      *lossy = true;
     }
   }
   return out;
@@ -194,5 +228,44 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int bytes, LPW
     return 0;
   }
   memcpy(out, wide.c_str(), sizeof(WCHAR) * static_cast<size_t>(needed));
+  return needed;
+}
+
+// With WC_NO_BEST_FIT_CHARS a character whose way back would not give the
+// same character becomes the default character ("if translating from
+// Unicode to multibyte and back to Unicode again does not yield the exact
+// same Unicode character, the default character is used", Microsoft's page
+// of WideCharToMultiByte, which gives the flag from Windows 98 and 2000 on);
+// without it the code page's best fit is taken.
+int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int chars, LPSTR out, int bytes,
+                        LPCSTR default_char, LPBOOL used_default) {
+  DWORD err = ERROR_INVALID_PARAMETER;
+  if (Enter("WideCharToMultiByte", err, "cp=%u,flags=0x%x,chars=%d,bytes=%d", code_page, flags, chars, bytes))
+    return 0;
+  // Not modelled: a default character of the caller's, and a length.
+  bool best_fit = !(flags & WC_NO_BEST_FIT_CHARS);
+  if (text == nullptr || (code_page != CP_ACP && code_page != S().ansi_code_page) || chars != -1 ||
+      default_char != nullptr) {
+    S().last_error = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  if ((flags & ~WC_NO_BEST_FIT_CHARS) != 0) {
+    S().last_error = 1004;  // ERROR_INVALID_FLAGS
+    return 0;
+  }
+  size_t length = 0;
+  while (text[length] != 0) ++length;
+  std::string utf8 = Utf16ToUtf8(text, length);
+  bool lossy = false;
+  // A character that best-fits is no default character.
+  std::string ansi = best_fit ? Utf8ToAnsi(utf8, &lossy) : Utf8ToAnsiExact(utf8, &lossy);
+  if (used_default != nullptr) *used_default = lossy ? TRUE : FALSE;
+  int needed = static_cast<int>(ansi.size()) + 1;
+  if (bytes == 0) return needed;
+  if (out == nullptr || bytes < needed) {
+    S().last_error = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  memcpy(out, ansi.c_str(), ansi.size() + 1);
   return needed;
 }

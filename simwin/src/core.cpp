@@ -145,7 +145,7 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
   if (nine_x ? v.minor >= 10 : v.major >= 5) k32.insert("GetLongPathNameA");
   if (xp_or_later) k32.insert({"IsWow64Process", "GetNativeSystemInfo"});
   if (wow64_api) k32.insert({"Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection"});
-  if (!nine_x && v.major >= 6) k32.insert("QueryFullProcessImageNameA");
+  if (!nine_x && v.major >= 6) k32.insert({"QueryFullProcessImageNameA", "QueryFullProcessImageNameW"});
   if (nine_x || v.major >= 5) k32.insert({"CreateToolhelp32Snapshot", "Process32First", "Process32Next"});
   SetExports("KERNEL32", k32);
   std::set<std::string> adv;
@@ -159,7 +159,7 @@ static void ApplyKind(Windows kind, bool windows_64, bool process_64) {
   if (!nine_x && v.major < 5) adv.erase("AddAccessAllowedAceEx");
   SetExports("ADVAPI32", adv);
   if (!nine_x) {
-    SetExports("PSAPI", {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
+    SetExports("PSAPI", {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA", "GetModuleFileNameExW"});
     SetExports("VDMDBG", {"VDMEnumTaskWOWEx"});
     SetExports("NTDLL", {"NtDeleteKey", "NtOpenFile", "NtQueryDirectoryFile", "NtQueryInformationFile",
                          "NtSetInformationFile"});
@@ -262,6 +262,8 @@ using namespace detail;
 
 void Reset(Windows kind, bool windows_64, bool process_64) {
   State& st = S();
+  // The last machine's catalogs must not be mirrored into the new registry.
+  DropCatalogCopies();
   st.calls.clear();
   st.faults.clear();
   st.hooks.clear();

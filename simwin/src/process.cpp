@@ -171,9 +171,12 @@ static bool QueryBlock(const uint8_t* block, const std::vector<std::string>& par
   return false;
 }
 
+// The version library takes an ANSI path as every "A" call does: turned into
+// the Unicode name through the ANSI code page (GetFileVersionInfoSizeA hands
+// it on to GetFileVersionInfoSizeW on the NT family).
 static FsNode* FileNode(LPCSTR path) {
   if (path == nullptr || path[0] == '\0') return nullptr;
-  FsNode* n = FsFind(Resolve(path));
+  FsNode* n = FsFind(Resolve(AnsiToUtf8(path)));
   return n != nullptr && !n->dir ? n : nullptr;
 }
 
@@ -410,8 +413,10 @@ static BOOL SnapshotEntry(HANDLE snapshot, LPPROCESSENTRY32 entry, bool first) {
   entry->th32ParentProcessID = 0;
   entry->pcPriClassBase = 8;
   entry->dwFlags = 0;
-  size_t n = p->exe_name.size() < MAX_PATH - 1 ? p->exe_name.size() : MAX_PATH - 1;
-  memcpy(entry->szExeFile, p->exe_name.data(), n);
+  // Windows 98 keeps ANSI names; the simulated machine keeps them in UTF-8.
+  std::string exe = Utf8ToAnsi(p->exe_name);
+  size_t n = exe.size() < MAX_PATH - 1 ? exe.size() : MAX_PATH - 1;
+  memcpy(entry->szExeFile, exe.data(), n);
   entry->szExeFile[n] = '\0';
   return TRUE;
 }
@@ -465,54 +470,93 @@ BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, LPDWORD n
   return TRUE;
 }
 
-DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size) {
-  DWORD err = ERROR_PARTIAL_COPY;
-  if (Enter("GetModuleFileNameExA", err, "%p,%p,size=%u", process, static_cast<void*>(module), size))
-    return 0;
+// The main module's path of a process the handle may read, or null with the
+// error set.
+static const SimProcess* ModulePathOwner(HANDLE process, HMODULE module) {
   const SimProcess* p = ProcessOfHandle(process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
-  if (p == nullptr) return 0;
+  if (p == nullptr) return nullptr;
   if (module != kExeModule && module != nullptr) {
     S().last_error = ERROR_INVALID_HANDLE;
-    return 0;
+    return nullptr;
   }
   if (p->path.empty() || !p->modules_readable || (p->is_64 && !S().version.process_64)) {
     S().last_error = ERROR_PARTIAL_COPY;
-    return 0;
+    return nullptr;
   }
+  return p;
+}
+
+// Windows XP cuts a long path to `size` characters without a NUL and reports
+// `size`.
+template <typename Char, typename Text>
+static DWORD CopyModulePath(const Text& path, Char* name, DWORD size) {
   if (name == nullptr || size == 0) {
     S().last_error = ERROR_INSUFFICIENT_BUFFER;
     return 0;
   }
-  // Windows XP cuts a long path to `size` characters without a NUL and
-  // reports `size`.
-  if (p->path.size() >= size) {
-    memcpy(name, p->path.data(), size);
+  if (path.size() >= size) {
+    memcpy(name, path.data(), size * sizeof(Char));
     S().last_error = ERROR_INSUFFICIENT_BUFFER;
     return size;
   }
-  memcpy(name, p->path.c_str(), p->path.size() + 1);
-  return static_cast<DWORD>(p->path.size());
+  memcpy(name, path.c_str(), (path.size() + 1) * sizeof(Char));
+  return static_cast<DWORD>(path.size());
+}
+
+// The "A" form is the Unicode path in the ANSI code page, best fit where the
+// code page lacks a character, as every "A" call hands out names.
+DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size) {
+  DWORD err = ERROR_PARTIAL_COPY;
+  if (Enter("GetModuleFileNameExA", err, "%p,%p,size=%u", process, static_cast<void*>(module), size))
+    return 0;
+  const SimProcess* p = ModulePathOwner(process, module);
+  return p == nullptr ? 0 : CopyModulePath(Utf8ToAnsi(p->path), name, size);
+}
+
+DWORD GetModuleFileNameExW(HANDLE process, HMODULE module, LPWSTR name, DWORD size) {
+  DWORD err = ERROR_PARTIAL_COPY;
+  if (Enter("GetModuleFileNameExW", err, "%p,%p,size=%u", process, static_cast<void*>(module), size))
+    return 0;
+  const SimProcess* p = ModulePathOwner(process, module);
+  return p == nullptr ? 0 : CopyModulePath(Utf8ToUtf16(p->path), name, size);
+}
+
+// The kernel keeps the image's name for the process object's whole life,
+// whatever its bitness; the simulated processes with no readable path (the
+// idle and system processes) have none to give.
+static const SimProcess* ImageNameOwner(HANDLE process, DWORD flags) {
+  const SimProcess* p = ProcessOfHandle(process, 0, PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION);
+  if (p == nullptr) return nullptr;
+  if (p->path.empty() || flags != 0) {
+    S().last_error = p->path.empty() ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  return p;
+}
+
+template <typename Char, typename Text>
+static BOOL CopyImageName(const Text& path, Char* name, PDWORD size) {
+  if (name == nullptr || size == nullptr || path.size() + 1 > *size) {
+    S().last_error = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
+  }
+  memcpy(name, path.c_str(), (path.size() + 1) * sizeof(Char));
+  *size = static_cast<DWORD>(path.size());
+  return TRUE;
 }
 
 BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, PDWORD size) {
   DWORD err = ERROR_ACCESS_DENIED;
   if (Enter("QueryFullProcessImageNameA", err, "%p,%u,size=%u", process, flags, size ? *size : 0)) return FALSE;
-  const SimProcess* p = ProcessOfHandle(process, 0, PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION);
-  if (p == nullptr) return FALSE;
-  // The kernel keeps the image's name for the process object's whole life,
-  // whatever its bitness; the simulated processes with no readable path
-  // (the idle and system processes) have none to give.
-  if (p->path.empty() || flags != 0) {
-    S().last_error = p->path.empty() ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
-  if (name == nullptr || size == nullptr || p->path.size() + 1 > *size) {
-    S().last_error = ERROR_INSUFFICIENT_BUFFER;
-    return FALSE;
-  }
-  memcpy(name, p->path.c_str(), p->path.size() + 1);
-  *size = static_cast<DWORD>(p->path.size());
-  return TRUE;
+  const SimProcess* p = ImageNameOwner(process, flags);
+  return p == nullptr ? FALSE : CopyImageName(Utf8ToAnsi(p->path), name, size);
+}
+
+BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR name, PDWORD size) {
+  DWORD err = ERROR_ACCESS_DENIED;
+  if (Enter("QueryFullProcessImageNameW", err, "%p,%u,size=%u", process, flags, size ? *size : 0)) return FALSE;
+  const SimProcess* p = ImageNameOwner(process, flags);
+  return p == nullptr ? FALSE : CopyImageName(Utf8ToUtf16(p->path), name, size);
 }
 
 UINT GetDriveTypeA(LPCSTR root) {

@@ -30,6 +30,8 @@ FARPROC ProcByName(const std::string& name) {
       {"EnumProcessModules", P(&EnumProcessModules)},
       {"GetModuleFileNameExA", P(&GetModuleFileNameExA)},
       {"QueryFullProcessImageNameA", P(&QueryFullProcessImageNameA)},
+      {"GetModuleFileNameExW", P(&GetModuleFileNameExW)},
+      {"QueryFullProcessImageNameW", P(&QueryFullProcessImageNameW)},
       {"VDMEnumTaskWOWEx", P(&VDMEnumTaskWOWEx)},
       {"AddAccessAllowedAceEx", P(&AddAccessAllowedAceEx)},
       {"GetAclInformation", P(&GetAclInformation)},

@@ -14,11 +14,27 @@ struct ShellState {
   std::map<std::string, ProgramHandler> programs;  // by upper-case resolved path
   std::map<std::string, DWORD> run_ms;              // how long each one runs
   std::vector<ProgramStart> starts;
+  std::map<std::string, int> zones;                 // Zone.Identifier by upper-case resolved path
+  bool record_dialogs = false;
+  std::vector<std::string> dialogs;
+  std::vector<std::string> progress_windows;
 };
 
 ShellState& Shell() {
   static ShellState* s = new ShellState();
   return *s;
+}
+
+// A modal dialog of the shell's. Nobody answers an unattended run, so on
+// Windows the call would never return: unless the test asked to see the
+// dialogs, the run ends here, as one that would wait for ever. A recorded
+// dialog is taken as closed with its cancel (or only) button.
+void ShowDialog(const std::string& what) {
+  if (!Shell().record_dialogs) {
+    fprintf(stderr, "simwin: %s: a dialog that nobody answers; the run would wait for ever\n", what.c_str());
+    abort();
+  }
+  Shell().dialogs.push_back(what);
 }
 
 // What keeps a delete of the node (an open for DELETE sharing everything, as
@@ -74,6 +90,10 @@ void ResetShell() {
   Shell().programs.clear();
   Shell().run_ms.clear();
   Shell().starts.clear();
+  Shell().zones.clear();
+  Shell().record_dialogs = false;
+  Shell().dialogs.clear();
+  Shell().progress_windows.clear();
 }
 
 }  // namespace detail
@@ -85,6 +105,10 @@ void RegisterProgram(const std::string& path, ProgramHandler handler, DWORD run_
   Shell().run_ms[Upper(Resolve(path))] = run_ms;
 }
 const std::vector<ProgramStart>& ProgramStarts() { return Shell().starts; }
+void MarkDownloaded(const std::string& path, int zone) { Shell().zones[Upper(Resolve(path))] = zone; }
+void RecordDialogs() { Shell().record_dialogs = true; }
+const std::vector<std::string>& Dialogs() { return Shell().dialogs; }
+const std::vector<std::string>& ProgressWindows() { return Shell().progress_windows; }
 
 }  // namespace sim
 
@@ -92,6 +116,19 @@ using namespace sim::detail;
 
 // ---------------------------------------------------------------- shell
 
+// Each flag as Microsoft's SHFILEOPSTRUCT page gives it, and as Wine's
+// shell32 (shlfileop.c, delete_files and confirm_delete_list) asks:
+// - without FOF_NOCONFIRMATION the shell asks before it deletes ("Are you
+//   sure you want to delete ...?"; also for a read-only or system file
+//   inside a folder); the flag answers "Yes to All";
+// - without FOF_NOERRORUI an item that cannot go (in use, refused, missing)
+//   shows the shell's error message, which waits for its OK; with it the
+//   call gives the error alone;
+// - FOF_SILENT hides the progress window, which waits for nobody (it is
+//   kept in ProgressWindows, never stops the run);
+// - FOF_NOCONFIRMMKDIR concerns a copy or move that must create a folder;
+//   only FO_DELETE is modelled, which creates none.
+// Wine shows no error message at all; Windows does, so the simulation does.
 int SHFileOperationA(LPSHFILEOPSTRUCTA op) {
   DWORD err = ERROR_ACCESS_DENIED;
   std::string from;
@@ -103,20 +140,29 @@ int SHFileOperationA(LPSHFILEOPSTRUCTA op) {
     return static_cast<int>(err);
   if (op == nullptr || op->wFunc != FO_DELETE || op->pFrom == nullptr) return ERROR_INVALID_PARAMETER;
   op->fAnyOperationsAborted = FALSE;
+  if (!(op->fFlags & FOF_SILENT)) Shell().progress_windows.push_back("SHFileOperationA: deleting " + from);
+  if (!(op->fFlags & FOF_NOCONFIRMATION)) {
+    ShowDialog("SHFileOperationA: the confirmation of deleting " + from);
+    op->fAnyOperationsAborted = TRUE;
+    return ERROR_CANCELLED;
+  }
   // Items go in list order; one that cannot go ends the operation with the
   // items before it (and the deletable part of its own tree) already gone.
-  for (const char* p = op->pFrom; *p != '\0'; p += strlen(p) + 1) {
+  DWORD result = 0;
+  for (const char* p = op->pFrom; *p != '\0' && result == 0; p += strlen(p) + 1) {
     std::string leaf;
     // The shell works on Unicode names: the list is converted once.
     std::string full = Resolve(AnsiToUtf8(p));
     FsNode* parent = FsParent(full, &leaf);
     FsNode* node = parent ? FsFind(full) : nullptr;
-    if (node == nullptr) return ERROR_FILE_NOT_FOUND;
-    if (DWORD e = DeleteChildren(node, 0)) return static_cast<int>(e);
-    if (DWORD e = BlockedBy(*node)) return static_cast<int>(e);
-    RemoveName(parent, leaf);
+    if (node == nullptr) result = ERROR_FILE_NOT_FOUND;
+    else if (DWORD e = DeleteChildren(node, 0)) result = e;
+    else if (DWORD e2 = BlockedBy(*node)) result = e2;
+    else RemoveName(parent, leaf);
   }
-  return 0;
+  if (result != 0 && !(op->fFlags & FOF_NOERRORUI))
+    ShowDialog("SHFileOperationA: the error message of deleting " + from + " (error " + std::to_string(result) + ")");
+  return static_cast<int>(result);
 }
 
 BOOL ShellExecuteExA(LPSHELLEXECUTEINFOA info) {
@@ -140,18 +186,31 @@ BOOL ShellExecuteExA(LPSHELLEXECUTEINFOA info) {
     S().last_error = ERROR_INVALID_PARAMETER;
     return FALSE;
   }
-  std::string full = Resolve(info->lpFile);
+  // Microsoft's SHELLEXECUTEINFO page: without SEE_MASK_FLAG_NO_UI an error
+  // is shown in a message box; without SEE_MASK_NOZONECHECKS a file whose
+  // Zone.Identifier names the Internet or a restricted zone (one that came
+  // with a download) is first shown in the "Open File - Security Warning"
+  // of the attachment services (IAttachmentExecute). Each waits for an
+  // answer.
+  auto fail = [info](DWORD error, const std::string& what) {
+    S().last_error = error;
+    if (!(info->fMask & SEE_MASK_FLAG_NO_UI)) ShowDialog("ShellExecuteExA: the error message " + what);
+    return FALSE;
+  };
+  std::string full = Resolve(AnsiToUtf8(info->lpFile));
   FsNode* node = FsFind(full);
   if (node == nullptr || node->dir) {
-    S().last_error = ERROR_FILE_NOT_FOUND;
     info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(2));  // SE_ERR_FNF
+    return fail(ERROR_FILE_NOT_FOUND, "that " + std::string(info->lpFile) + " cannot be found");
+  }
+  auto zone = Shell().zones.find(Upper(full));
+  if (zone != Shell().zones.end() && zone->second >= 3 && !(info->fMask & SEE_MASK_NOZONECHECKS)) {
+    ShowDialog("ShellExecuteExA: the Open File - Security Warning of " + std::string(info->lpFile));
+    S().last_error = ERROR_CANCELLED;
     return FALSE;
   }
   auto it = Shell().programs.find(Upper(full));
-  if (it == Shell().programs.end()) {
-    S().last_error = ERROR_BAD_FORMAT;
-    return FALSE;
-  }
+  if (it == Shell().programs.end()) return fail(ERROR_BAD_FORMAT, "that " + std::string(info->lpFile) + " is no program");
   DWORD exit_code = it->second(info->lpParameters ? info->lpParameters : "");
   SimProcess p;
   p.pid = S().next_pid++;

@@ -111,7 +111,7 @@ struct Module {
 // the processes a test plants share this table.
 struct SimProcess {
   DWORD pid = 0;
-  std::string path;             // what GetModuleFileNameExA reports ("" = unreadable)
+  std::string path;             // image path in UTF-8 ("" = unreadable)
   std::string exe_name;         // what the toolhelp snapshot reports
   bool running = true;
   DWORD exit_code = STILL_ACTIVE;
@@ -250,7 +250,11 @@ bool FsDeletable(const FsNode& node, bool top_only);
 // The "A" calls: the machine's ANSI code page to the UTF-8 kept in nodes, and
 // back with Windows' best fit (a character without a counterpart becomes '?').
 std::string AnsiToUtf8(const char* ansi, bool* invalid = nullptr);
-std::string Utf8ToAnsi(const std::string& utf8);
+// defaulted: set when a character had neither a form nor a best fit ('?').
+std::string Utf8ToAnsi(const std::string& utf8, bool* defaulted = nullptr);
+// The ANSI form of each character that has an exact one, '?' for the others
+// (lossy then set).
+std::string Utf8ToAnsiExact(const std::string& utf8, bool* lossy);
 std::u16string Utf8ToUtf16(const std::string& utf8);
 std::string Utf16ToUtf8(const char16_t* text, size_t chars);
 // The error a new open with this access and sharing meets from the handles
@@ -304,6 +308,8 @@ void ResetWinsock();
 // Writes the registry copy of a Winsock catalog changed since the last look
 // at the registry; every registry look calls it first.
 void SyncCatalogKeys();
+// Forgets that the catalogs changed since their registry copy was written.
+void DropCatalogCopies();
 void ResetShell();
 
 }  // namespace detail

@@ -23,6 +23,8 @@ struct CatalogState {
 struct WinsockState {
   CatalogState native;
   CatalogState wow32;
+  std::string catalog_key = "Protocol_Catalog9";  // below Parameters
+  bool catalog_key_named = true;                  // Current_Protocol_Catalog written
   std::set<WORD> versions;
   int started = 0;
   std::vector<DeinstallCall> deinstalls;
@@ -42,24 +44,38 @@ CatalogState& Cat(Catalog which) { return which == Catalog::Wow32 ? W().wow32 : 
 // followed by its WSAPROTOCOL_INFOW (ReactOS ws2_32 dcatitem.c,
 // WsTcEntryInitializeFromRegistry). The path is kept per entry, so entries of
 // one GUID can hold different paths. 64-bit Windows keeps its native catalog
-// under Catalog_Entries64 and the 32-bit one under Catalog_Entries.
-const char* const kCatalogKey[] = {"HKLM", "SYSTEM", "CurrentControlSet", "Services", "WinSock2", "Parameters",
-                                   "Protocol_Catalog9"};
+// under Catalog_Entries64 and the 32-bit one under Catalog_Entries. The
+// catalog's key lies below Parameters under the name that Parameters' value
+// Current_Protocol_Catalog gives (ReactOS ws2_32 dcatalog.c, WsTcOpen, which
+// reads the value and opens or creates that key); Windows writes the value
+// with the key, "Protocol_Catalog9".
+const char* const kParametersKey[] = {"HKLM", "SYSTEM", "CurrentControlSet", "Services", "WinSock2", "Parameters"};
+
+detail::RegNode* Subkey(detail::RegNode* node, const std::string& name) {
+  auto& slot = node->subkeys[detail::Upper(name)];
+  if (!slot) {
+    slot = std::make_unique<detail::RegNode>();
+    slot->name = name;
+  }
+  return slot.get();
+}
 
 // Written when the registry is next looked at, which few runs do.
 void Mirror(Catalog which) {
   const bool windows_64 = detail::S().version.windows_64;
   if (which == Catalog::Wow32 && !windows_64) return;
   const std::string leaf = which == Catalog::Native && windows_64 ? "Catalog_Entries64" : "Catalog_Entries";
-  detail::RegNode* node = detail::S().reg_roots[kCatalogKey[0]].get();
-  for (size_t i = 1; i < sizeof kCatalogKey / sizeof kCatalogKey[0]; ++i) {
-    auto& slot = node->subkeys[detail::Upper(kCatalogKey[i])];
-    if (!slot) {
-      slot = std::make_unique<detail::RegNode>();
-      slot->name = kCatalogKey[i];
-    }
-    node = slot.get();
+  detail::RegNode* node = detail::S().reg_roots[kParametersKey[0]].get();
+  for (size_t i = 1; i < sizeof kParametersKey / sizeof kParametersKey[0]; ++i) node = Subkey(node, kParametersKey[i]);
+  if (W().catalog_key_named) {
+    detail::RegValue current;
+    current.name = "Current_Protocol_Catalog";
+    current.type = REG_SZ;
+    current.data.assign(W().catalog_key.begin(), W().catalog_key.end());
+    current.data.push_back(0);
+    node->values["CURRENT_PROTOCOL_CATALOG"] = std::move(current);
   }
+  node = Subkey(node, W().catalog_key);
   auto& entries_key = node->subkeys[detail::Upper(leaf)];
   entries_key = std::make_unique<detail::RegNode>();
   entries_key->name = leaf;
@@ -360,6 +376,12 @@ void ClearCatalogCalls() {
   W().deinstalls.clear();
 }
 void AcceptWinsockVersions(const std::set<WORD>& versions) { W().versions = versions; }
+void SetProtocolCatalogKey(const std::string& name, bool named_by_value) {
+  W().catalog_key = name;
+  W().catalog_key_named = named_by_value;
+  Changed(Catalog::Native);
+  Changed(Catalog::Wow32);
+}
 int WinsockStartedCount() { return W().started; }
 
 namespace detail {
@@ -369,6 +391,11 @@ void SyncCatalogKeys() {
     Cat(which).registry_stale = false;
     Mirror(which);
   }
+}
+
+void DropCatalogCopies() {
+  Cat(Catalog::Native).registry_stale = false;
+  Cat(Catalog::Wow32).registry_stale = false;
 }
 
 void ResetWinsock() {

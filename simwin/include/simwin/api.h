@@ -99,6 +99,7 @@ typedef INT_PTR (*FARPROC)();
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_DIRECTORY 267L
 #define ERROR_PARTIAL_COPY 299L
+#define ERROR_CANCELLED 1223L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_NONE_MAPPED 1332L
 #define ERROR_INVALID_SID 1337L
@@ -266,6 +267,7 @@ HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid);
 // and later), and the kind of a drive.
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
 BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, PDWORD size);
+BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR name, PDWORD size);
 #define DRIVE_UNKNOWN 0u
 #define DRIVE_NO_ROOT_DIR 1u
 #define DRIVE_REMOVABLE 2u
@@ -316,6 +318,7 @@ BOOL Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
 BOOL EnumProcesses(DWORD *ids, DWORD bytes, LPDWORD filled);
 BOOL EnumProcessModules(HANDLE process, HMODULE *modules, DWORD bytes, LPDWORD needed);
 DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+DWORD GetModuleFileNameExW(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
 
 // VDMDBG (looked up by name).
 typedef BOOL(WINAPI *TASKENUMPROCEX)(DWORD thread_id, WORD module16, WORD task16,
@@ -389,6 +392,7 @@ BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL create);
 #define FOF_NOCONFIRMATION 0x0010u
 #define FOF_ALLOWUNDO 0x0040u
 #define FOF_SIMPLEPROGRESS 0x0100u
+#define FOF_NOCONFIRMMKDIR 0x0200u
 #define FOF_NOERRORUI 0x0400u
 typedef WORD FILEOP_FLAGS;
 typedef struct _SHFILEOPSTRUCTA {
@@ -404,6 +408,8 @@ typedef struct _SHFILEOPSTRUCTA {
 int SHFileOperationA(LPSHFILEOPSTRUCTA op);
 
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040u
+#define SEE_MASK_FLAG_NO_UI 0x00000400u
+#define SEE_MASK_NOZONECHECKS 0x00800000u
 #define SW_HIDE 0
 typedef struct _SHELLEXECUTEINFOA {
   DWORD cbSize;
@@ -641,6 +647,9 @@ int WSCWriteProviderOrder32(LPDWORD ids, DWORD count);
 #define MB_ERR_INVALID_CHARS 0x8u
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int bytes, LPWSTR out, int chars);
+#define WC_NO_BEST_FIT_CHARS 0x400u
+int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int chars, LPSTR out, int bytes,
+                        LPCSTR default_char, LPBOOL used_default);
 
 // NTDLL file calls (looked up by name). Layouts are those of winternl.h.
 #define NTAPI

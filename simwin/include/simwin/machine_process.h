@@ -35,8 +35,8 @@ void SetVersionResource(const std::string& path, const VersionResource& resource
 constexpr DWORD kNextPid = 0xFFFFFFFFu;
 
 struct PlantedProcess {
-  std::string path;      // what GetModuleFileNameExA reports; "" = unreadable
-  std::string exe_name;  // what the toolhelp snapshot reports; "" = path
+  std::string path;      // its image path (UTF-8; the "A" calls give it in the ANSI code page); "" = unreadable
+  std::string exe_name;  // what the toolhelp snapshot reports (UTF-8, given in ANSI); "" = path
   DWORD pid = kNextPid;  // kNextPid picks the next free id
   bool can_open = true;
   DWORD denied_access = 0;  // OpenProcess refuses a request for any of these

@@ -30,6 +30,22 @@ struct ProgramStart {
 };
 // Every ShellExecuteExA call, in order, whether it started anything or not.
 const std::vector<ProgramStart>& ProgramStarts();
+// The file came with a download: its Zone.Identifier names the zone (3 the
+// Internet, 4 a restricted site), and ShellExecuteExA without
+// SEE_MASK_NOZONECHECKS shows the security warning before it starts it.
+void MarkDownloaded(const std::string& path, int zone = 3);
+
+// ---------------------------------------------------------------- dialogs
+// A dialog of the shell's (a confirmation, an error message, a security
+// warning) waits for an answer that an unattended run never gets: the
+// simulated machine stops the run there (abort) unless the test called
+// RecordDialogs, which keeps each one in Dialogs() and takes it as closed
+// with its cancel button. Reset goes back to stopping.
+void RecordDialogs();
+const std::vector<std::string>& Dialogs();
+// Progress windows the shell showed (SHFileOperationA without FOF_SILENT):
+// seen on the screen, but waiting for nobody.
+const std::vector<std::string>& ProgressWindows();
 
 // ---------------------------------------------------------------- access lists
 struct AceEntry {

@@ -77,6 +77,12 @@ std::vector<CatalogCall> CatalogCalls();
 // Forgets the calls of both lists above.
 void ClearCatalogCalls();
 
+// Where the catalogs' registry copy lies below
+// HKLM\SYSTEM\CurrentControlSet\Services\WinSock2\Parameters: the key
+// name (Protocol_Catalog9 after Reset, as on every Windows), and whether
+// Parameters' value Current_Protocol_Catalog names it (as Windows writes it).
+void SetProtocolCatalogKey(const std::string& name, bool named_by_value = true);
+
 // The Winsock versions WSAStartup accepts (all of 1.0 to 2.2 after Reset).
 void AcceptWinsockVersions(const std::set<WORD>& versions);
 // Successful WSAStartup calls not yet balanced by WSACleanup.
