@@ -233,11 +233,13 @@ int DeleteRegValue(HKEY root, const char* subkey, const char* value_name) {
 
 int DeleteRegKeyTree(HKEY root, const char* subkey) {
   if (RegDeleteDepth > kMaxTreeDepth) return 0;
-  if (IsWindows9x()) return DeleteTree9x(root, subkey);
   // Without these a key could only be listed by its ANSI name and go by
-  // name, which follows links; every NT the tool supports has them.
+  // name, which follows links; every NT the tool supports has them. Windows
+  // 9x lacks NtDeleteKey (its W registry calls are stubs), and there the
+  // ANSI calls stay. Wine posing as 98 has them all, and its registry is an
+  // NT one (RegDeleteKeyA there refuses a key with subkeys), so it walks.
   RegistryWalk walk;
-  if (!walk.Bind()) return 0;
+  if (!walk.Bind()) return IsWindows9x() ? DeleteTree9x(root, subkey) : 0;
   ScopedRegKey key;
   if (OpenLevels(walk, root, subkey, 0, kFullAccess, &key) != ERROR_SUCCESS) return 0;
   return DeleteOpenedTree(key.Get(), &walk) ? 1 : 0;
